@@ -1,0 +1,24 @@
+// The console dialogue and bitmap output shared by the command-line tools.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace kz {
+
+// True when something exists under the name.
+bool path_exists(const char* path);
+
+// Prints "<question> (Y or N): ", then reads single characters: Y or y gives
+// 1, N or n gives 0, anything else is passed over. End of input or a read
+// error before a deciding character counts as no.
+int ask_yes_no(const char* question);
+int ask_yes_no_from(std::FILE* input, const char* question);
+
+// Writes a bitmap file of the given size, asking first whether an existing
+// file may be overwritten. 0 when written, -1 otherwise (declined, cannot
+// open, cannot write), the reason already printed.
+int write_bitmap_file(const char* path, std::uint32_t width, std::int32_t height, int bit_count,
+                      const std::uint8_t* palette, const std::uint8_t* pixels);
+
+} // namespace kz
