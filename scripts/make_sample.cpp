@@ -1,0 +1,2 @@
+#include <cstdio>
+int main() { std::puts("make_sample: not written yet"); return 1; }
