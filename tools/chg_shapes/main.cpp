@@ -1,1 +1,291 @@
-int main() { return 1; }
+// kzpc98chg_shapes / kzx68kchg_shapes: puts an edited shape sheet (and mask)
+// back into TILES.CH and NPC.CH of a Varnholm disk image and writes the
+// changed image under a new name; the input image is left alone unless the
+// user names it as the output and agrees to overwrite it.
+//
+// Both programs are built from this file; the build gives the disk data
+// offset in the image file (4096 for FDI, 0 for XDF), the default image name
+// and the format named in the usage text.
+#include "bitmap/bitmap.h"
+#include "console/console.h"
+#include "disk/disk.h"
+#include "shapes/shapes.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace {
+
+using namespace kz;
+
+constexpr const char* tiles_ch_name = "TILES.CH";
+constexpr const char* npc_ch_name = "NPC.CH";
+
+constexpr std::uint32_t min_sheet_height = shape_size * tiles_shape_rows; // TILES.CH rows only
+
+// The eight sheet colours, then eight entries that can never win: the
+// nearest-colour search keeps the lowest index on ties, so whatever a
+// bitmap's own palette, every pixel becomes an index 0-7. The fourth plane
+// comes from the mask alone.
+constexpr palette16 changer_palette = {
+    0,   0,   0,   0, // black
+    255, 0,   0,   0, // blue
+    0,   0,   255, 0, // red
+    255, 0,   255, 0, // magenta
+    0,   255, 0,   0, // green
+    255, 255, 0,   0, // cyan
+    0,   255, 255, 0, // yellow
+    255, 255, 255, 0, // white
+    0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+};
+
+struct settings {
+    const char* shapes_path = nullptr;
+    const char* mask_path = nullptr;
+    const char* disk_path = KZ_DEFAULT_IMAGE;
+    const char* output_path = nullptr;
+    bool change_tiles = true;
+    bool change_npc = true;
+};
+
+// Fixed work areas for the whole run.
+std::array<std::uint8_t, tiles_ch_size> tiles_ch_data;
+std::array<std::uint8_t, npc_ch_size> npc_ch_data;
+std::array<std::uint8_t, sheet_bytes> sheet;
+std::array<std::uint8_t, sheet_bytes> mask_sheet;
+
+void print_usage() {
+    std::fputs("usage: " KZ_PROGRAM_NAME " [options] SHAPES.BMP [MASK.BMP]\n", stdout);
+    std::fputs("option: --disk DISK-IMG     disk image name of Varnholm Disk\n", stdout);
+    std::fputs("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n", stdout);
+    std::fputs("        --write DISK-IMG    disk image name of modified Varnholm Disk\n", stdout);
+    std::fputs("        --only-tiles        change landform shapes (TILES.CH) only\n", stdout);
+    std::fputs("        --only-npc          change npc shapes (NPC.CH) only\n", stdout);
+    std::fputs("        --help              print usage\n", stdout);
+    std::fputs("\n", stdout);
+    std::fputs("remove all mask if mask bitmap is not specified\n", stdout);
+    std::fputs("supported disk image format is *." KZ_IMAGE_FORMAT " only\n", stdout);
+    std::fputs("write modified disk image to filename.NEW.ext if not specified\n", stdout);
+}
+
+// 0 to go on with the work; 1 when the program must end (with status 1).
+int parse_arguments(int argc, char** argv, settings* run) {
+    int positional_left = 2;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-') {
+            if (positional_left == 0) {
+                std::printf("unneeded parameter '%s'\n\n", arg);
+                return 1;
+            }
+            if (positional_left == 2) {
+                run->shapes_path = arg;
+            } else {
+                run->mask_path = arg;
+            }
+            --positional_left;
+        } else if (std::strcmp(arg, "--help") == 0) {
+            print_usage();
+            return 1;
+        } else if (std::strcmp(arg, "--disk") == 0) {
+            if (++i >= argc) {
+                std::fputs("no disk image (varnholm disk)\n", stdout);
+                return 1;
+            }
+            run->disk_path = argv[i];
+        } else if (std::strcmp(arg, "--write") == 0) {
+            if (++i >= argc) {
+                std::fputs("no disk image (output)\n", stdout);
+                return 1;
+            }
+            run->output_path = argv[i];
+        } else if (std::strcmp(arg, "--only-tiles") == 0) {
+            run->change_tiles = true;
+            run->change_npc = false;
+        } else if (std::strcmp(arg, "--only-npc") == 0) {
+            run->change_tiles = false;
+            run->change_npc = true;
+        } else {
+            std::printf("unknown option '%s'\n", arg);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// "dir/name.ext" gives "dir/name.NEW.ext"; a name without an extension gets
+// ".NEW" appended. Only the file-name part is searched for the dot, so that a
+// dot in a directory name cannot send the output into another directory.
+std::optional<std::string> make_new_image_name(const char* path) {
+    try {
+        std::string name(path);
+        const std::size_t slash = name.rfind('/');
+        const std::size_t file_start = slash == std::string::npos ? 0 : slash + 1;
+        std::size_t dot = name.rfind('.');
+        if (dot == std::string::npos || dot < file_start) {
+            dot = name.size();
+        }
+        name.insert(dot, ".NEW");
+        return name;
+    } catch (const std::bad_alloc&) {
+        std::fputs("memory exhaust!\n", stdout);
+        return std::nullopt;
+    }
+}
+
+struct file_closer {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using input_file = std::unique_ptr<std::FILE, file_closer>;
+
+// Reads a bitmap of the sheet's width and 512 to 1024 lines and converts it
+// into target at the given depth by nearest colour in the given palette.
+// Stores its number of shape rows (16 to 32). 0, or -1 after a message.
+int load_sheet_bitmap(const char* path, int* rows_out, int depth, const std::uint8_t* palette,
+                      std::span<std::uint8_t> target) {
+    bitmap_header header;
+    buffer_slot file_palette;
+    buffer_slot pixels;
+    {
+        input_file stream(std::fopen(path, "rb"));
+        if (!stream) {
+            std::printf("open error '%s'\n", path);
+            return -1;
+        }
+        if (read_bitmap(stream.get(), &header, &file_palette, &pixels, 0) < 0) {
+            std::printf("read error '%s'\n", path);
+            return -1;
+        }
+    }
+    const auto height = static_cast<std::uint32_t>(header.height);
+    if (header.width != sheet_width || height < min_sheet_height || height > sheet_height) {
+        std::printf("bitmap size error '%s' %d x %d\n", path, static_cast<int>(header.width),
+                    header.height);
+        return -1;
+    }
+    *rows_out = header.height / shape_size;
+
+    buffer_slot target_slot = borrowed_slot(target.data(), target.size());
+    if (convert_bitmap(sheet_width, header.height, header.bit_count, file_palette.data,
+                       std::span<const std::uint8_t>(pixels.data, pixels.size), depth, palette,
+                       &target_slot) < 0) {
+        std::printf("convert bitmap error '%s'\n", path);
+        return -1;
+    }
+    return 0;
+}
+
+// Loads the image, reads both shape files whatever is to be changed, encodes
+// the sheet over the chosen ones, and writes the changed image. Nothing is
+// written before the last step.
+int change_disk_image(const settings& run, const char* output_path) {
+    disk_image disk;
+    if (load_disk_image(&disk, run.disk_path, KZ_DISK_OFFSET) < 0) {
+        std::printf("read disk image error '%s'\n", run.disk_path);
+        return 1;
+    }
+    if (read_disk_file(&disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
+        std::printf("read disk image error '%s/%s'\n", run.disk_path, tiles_ch_name);
+        return 1;
+    }
+    if (read_disk_file(&disk, npc_ch_name, npc_ch_data, 1) < 0) {
+        std::printf("read disk image error '%s/%s'\n", run.disk_path, npc_ch_name);
+        return 1;
+    }
+
+    for (int row = 0; row < tiles_shape_rows; ++row) {
+        for (int column = 0; column < sheet_columns; ++column) {
+            if (run.change_tiles) {
+                encode_shape(0, row, column, tiles_ch_data, tiles_ch_planes, sheet);
+            }
+            if (run.change_npc) {
+                encode_shape(tiles_shape_rows, row, column, npc_ch_data, npc_ch_planes, sheet);
+            }
+        }
+    }
+
+    if (path_exists(output_path)) {
+        std::printf("already exists '%s'\n", output_path);
+        if (ask_yes_no("overwrite ?") < 1) {
+            return 1;
+        }
+    }
+    if (run.change_tiles && replace_disk_file(&disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
+        std::printf("write disk image error '%s/%s'\n", output_path, tiles_ch_name);
+        return 1;
+    }
+    if (run.change_npc && replace_disk_file(&disk, npc_ch_name, npc_ch_data, 1) < 0) {
+        std::printf("write disk image error '%s/%s'\n", output_path, npc_ch_name);
+        return 1;
+    }
+    if (write_disk_image(&disk, output_path) < 0) {
+        std::printf("write disk image error '%s'\n", output_path);
+        return 1;
+    }
+    release_disk_image(&disk);
+    return 0;
+}
+
+int run_changer(const settings& run) {
+    if (run.shapes_path == nullptr) {
+        std::fputs("no shapes bitmap file\n", stdout);
+        return 1;
+    }
+    std::string derived_name;
+    const char* output_path = run.output_path;
+    if (output_path == nullptr) {
+        std::optional<std::string> name = make_new_image_name(run.disk_path);
+        if (!name) {
+            std::fputs("can't create filename\n", stdout);
+            return 1;
+        }
+        derived_name = std::move(*name);
+        output_path = derived_name.c_str();
+    }
+
+    sheet.fill(0);
+    mask_sheet.fill(0);
+    int shape_rows = 0;
+    if (load_sheet_bitmap(run.shapes_path, &shape_rows, 4, changer_palette.data(), sheet) < 0) {
+        std::printf("read shapes file error '%s'\n", run.shapes_path);
+        return 1;
+    }
+    if (shape_rows < (run.change_npc ? sheet_rows : tiles_shape_rows)) {
+        std::printf("shapes bitmap size error '%s'\n", run.shapes_path);
+        return 1;
+    }
+    if (run.mask_path != nullptr) {
+        int mask_rows = 0;
+        if (load_sheet_bitmap(run.mask_path, &mask_rows, 1, mask_palette.data(), mask_sheet) <
+            0) {
+            std::printf("read mask file error '%s'\n", run.mask_path);
+            return 1;
+        }
+        if (mask_rows != shape_rows) {
+            std::fputs("shapes and mask size mismatch\n", stdout);
+            return 1;
+        }
+    }
+    // Without a mask bitmap the mask sheet is all 0, so every fourth-plane bit
+    // is written as 0.
+    merge_mask(sheet, mask_sheet);
+
+    return change_disk_image(run, output_path);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    settings run;
+    if (parse_arguments(argc, argv, &run) != 0) {
+        return 1;
+    }
+    return run_changer(run);
+}

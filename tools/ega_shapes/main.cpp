@@ -1,1 +1,149 @@
-int main() { return 1; }
+// kzega_shapes: draws the 512 tiles of a decoded EGA TILES.16 or CGA TILES.4
+// file into one 4-bit bitmap, the tile sheet.
+#include "bitmap/bitmap.h"
+#include "console/console.h"
+#include "shapes/tiles.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <span>
+
+namespace {
+
+using namespace kz;
+
+struct settings {
+    const char* tiles_path = nullptr;
+    const char* output_path = nullptr;
+    bool cga = false;
+    bool dungeon = false;
+    bool mirror_room = false;
+    bool remake_water = true;
+};
+
+// Fixed work areas for the whole run; with CGA input only the first half of
+// the tiles buffer is used.
+std::array<std::uint8_t, tiles_buffer_size> tiles;
+std::array<std::uint8_t, tile_sheet_bytes> tile_sheet;
+
+void print_usage() {
+    std::fputs("usage: kzega_shapes [options] TILES OUTPUT.BMP\n", stdout);
+    std::fputs("option: --cga               read cga version tiles\n", stdout);
+    std::fputs("        --dungeon           change color of grass shapes\n", stdout);
+    std::fputs("        --mirror-room       use alternate colors for mirror room\n", stdout);
+    std::fputs("        --no-remake-water   do not remake water shapes\n", stdout);
+    std::fputs("        --help              print usage\n", stdout);
+    std::fputs("\n", stdout);
+    std::fputs("support decoded TILES.16 and TILES.4 only\n", stdout);
+}
+
+// 0 to go on with the work; 1 when the program must end (with status 1).
+int parse_arguments(int argc, char** argv, settings* run) {
+    int positional_left = 2;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-') {
+            if (positional_left == 0) {
+                std::printf("unneeded parameter '%s'\n", arg);
+                return 1;
+            }
+            if (positional_left == 2) {
+                run->tiles_path = arg;
+            } else {
+                run->output_path = arg;
+            }
+            --positional_left;
+        } else if (std::strcmp(arg, "--help") == 0) {
+            print_usage();
+            return 1;
+        } else if (std::strcmp(arg, "--cga") == 0) {
+            run->cga = true;
+        } else if (std::strcmp(arg, "--dungeon") == 0) {
+            run->dungeon = true;
+        } else if (std::strcmp(arg, "--mirror-room") == 0) {
+            run->mirror_room = true;
+        } else if (std::strcmp(arg, "--no-remake-water") == 0) {
+            run->remake_water = false;
+        } else {
+            std::printf("unknown option '%s'\n", arg);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+struct file_closer {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+
+// Reads the first buffer.size() bytes of a tile file. Anything after them is
+// never looked at, so a longer file is accepted as it is.
+int read_tiles_file(const char* path, std::span<std::uint8_t> buffer) {
+    std::unique_ptr<std::FILE, file_closer> stream(std::fopen(path, "rb"));
+    if (!stream) {
+        std::printf("open error '%s'\n", path);
+        return -1;
+    }
+    if (std::fread(buffer.data(), buffer.size(), 1, stream.get()) != 1) {
+        std::printf("read error '%s'\n", path);
+        return -1;
+    }
+    return 0;
+}
+
+int run_converter(const settings& run) {
+    if (run.tiles_path == nullptr) {
+        std::fputs("no tiles file\n", stdout);
+        return 1;
+    }
+    if (run.output_path == nullptr) {
+        std::fputs("no output bitmap file\n", stdout);
+        return 1;
+    }
+    const std::size_t input_size = run.cga ? cga_tiles_size : ega_tiles_size;
+    if (read_tiles_file(run.tiles_path, std::span(tiles).first(input_size)) < 0) {
+        std::printf("read tiles file error '%s'\n", run.tiles_path);
+        return 1;
+    }
+
+    const int pixels_per_byte = run.cga ? cga_pixels_per_byte : ega_pixels_per_byte;
+    tile_sheet.fill(0);
+    for (int row = 0; row < tile_rows; ++row) {
+        for (int column = 0; column < tile_columns; ++column) {
+            decode_tile(tile_sheet, tiles, row, column, pixels_per_byte, run.remake_water);
+        }
+    }
+    // The grass colour changes after decoding, so water brought into grass
+    // tiles is recoloured too; the mirror room comes last.
+    if (run.dungeon) {
+        if (run.cga) {
+            recolor_dungeon_grass(tile_sheet, 1, 2);
+        } else {
+            recolor_dungeon_grass(tile_sheet, 2, 4);
+        }
+    }
+    if (run.mirror_room) {
+        recolor_tile_sheet(tile_sheet, run.cga ? cga_mirror_room_map : ega_mirror_room_map);
+    }
+
+    const palette16& palette = run.cga ? cga_palette : ega_palette;
+    if (write_bitmap_file(run.output_path, tile_sheet_width, tile_sheet_height, 4, palette.data(),
+                          tile_sheet.data()) < 0) {
+        std::printf("write bitmap file error '%s'\n", run.output_path);
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    settings run;
+    if (parse_arguments(argc, argv, &run) != 0) {
+        return 1;
+    }
+    return run_converter(run);
+}

@@ -1,1 +1,177 @@
-int main() { return 1; }
+// kzpc98shapes / kzx68kshapes: takes TILES.CH and NPC.CH out of a disk image
+// of the Varnholm disk and writes all 512 shapes as one 4-bit bitmap (the
+// shape sheet) and, on request, a 1-bit mask bitmap.
+//
+// Both programs are built from this file; the build gives the disk data
+// offset in the image file (4096 for FDI, 0 for XDF), the default image name
+// and the format named in the usage text.
+#include "bitmap/bitmap.h"
+#include "console/console.h"
+#include "disk/disk.h"
+#include "shapes/shapes.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using namespace kz;
+
+constexpr const char* tiles_ch_name = "TILES.CH";
+constexpr const char* npc_ch_name = "NPC.CH";
+
+struct settings {
+    const char* disk_path = KZ_DEFAULT_IMAGE;
+    const char* output_path = nullptr;
+    const char* mask_path = nullptr;
+    bool dungeon = false;
+    bool mirror_room = false;
+    bool remake_water = true;
+};
+
+// The work areas are fixed for the whole run, so the program itself never
+// allocates.
+std::array<std::uint8_t, tiles_ch_size> tiles_ch_data;
+std::array<std::uint8_t, npc_ch_size> npc_ch_data;
+std::array<std::uint8_t, sheet_bytes> sheet;
+std::array<std::uint8_t, sheet_bytes> mask_sheet;
+
+void print_usage() {
+    std::fputs("usage: " KZ_PROGRAM_NAME " [options] OUTPUT.BMP [MASK.BMP]\n", stdout);
+    std::fputs("option: --disk DISK-IMG     disk image name of Varnholm Disk\n", stdout);
+    std::fputs("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n", stdout);
+    std::fputs("        --dungeon           change color of grass shapes\n", stdout);
+    std::fputs("        --mirror-room       use alternate colors for mirror room\n", stdout);
+    std::fputs("        --no-remake-water   do not remake water shapes\n", stdout);
+    std::fputs("        --help              print usage\n", stdout);
+    std::fputs("\n", stdout);
+    std::fputs("supported disk image format is *." KZ_IMAGE_FORMAT " only\n", stdout);
+}
+
+// 0 to go on with the work; 1 when the program must end (with status 1).
+int parse_arguments(int argc, char** argv, settings* run) {
+    int positional_left = 2;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-') {
+            if (positional_left == 0) {
+                std::printf("unneeded parameter '%s'\n\n", arg);
+                return 1;
+            }
+            if (positional_left == 2) {
+                run->output_path = arg;
+            } else {
+                run->mask_path = arg;
+            }
+            --positional_left;
+        } else if (std::strcmp(arg, "--help") == 0) {
+            print_usage();
+            return 1;
+        } else if (std::strcmp(arg, "--disk") == 0) {
+            if (++i >= argc) {
+                std::fputs("no disk image (varnholm disk)\n", stdout);
+                return 1;
+            }
+            run->disk_path = argv[i];
+        } else if (std::strcmp(arg, "--dungeon") == 0) {
+            run->dungeon = true;
+        } else if (std::strcmp(arg, "--mirror-room") == 0) {
+            run->mirror_room = true;
+        } else if (std::strcmp(arg, "--no-remake-water") == 0) {
+            run->remake_water = false;
+        } else {
+            std::printf("unknown option '%s'\n", arg);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Reads both shape files; the image is released before the caller goes on,
+// whatever happens.
+int read_shape_files(const settings& run) {
+    disk_image disk;
+    if (load_disk_image(&disk, run.disk_path, KZ_DISK_OFFSET) < 0) {
+        std::printf("read disk image error '%s'\n", run.disk_path);
+        return -1;
+    }
+    int result = 0;
+    if (read_disk_file(&disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
+        std::printf("read disk image error '%s/%s'\n", run.disk_path, tiles_ch_name);
+        result = -1;
+    } else if (read_disk_file(&disk, npc_ch_name, npc_ch_data, 1) < 0) {
+        std::printf("read disk image error '%s/%s'\n", run.disk_path, npc_ch_name);
+        result = -1;
+    }
+    release_disk_image(&disk);
+    return result;
+}
+
+void build_sheet(const settings& run) {
+    sheet.fill(0);
+    for (int row = 0; row < tiles_shape_rows; ++row) {
+        for (int column = 0; column < sheet_columns; ++column) {
+            decode_shape(sheet, 0, row, column, tiles_ch_data, tiles_ch_planes, run.dungeon);
+        }
+    }
+    for (int row = 0; row < tiles_shape_rows; ++row) {
+        for (int column = 0; column < sheet_columns; ++column) {
+            decode_shape(sheet, tiles_shape_rows, row, column, npc_ch_data, npc_ch_planes, 0);
+        }
+    }
+    if (run.remake_water) {
+        remake_water(sheet);
+    }
+    // After the water remake, so that remade water takes the room's colours too.
+    if (run.mirror_room) {
+        recolor_mirror_room(sheet);
+    }
+}
+
+int run_extractor(const settings& run) {
+    if (run.output_path == nullptr) {
+        std::fputs("no output bitmap file\n", stdout);
+        return 1;
+    }
+    if (read_shape_files(run) < 0) {
+        return 1;
+    }
+    build_sheet(run);
+
+    if (write_bitmap_file(run.output_path, sheet_width, sheet_height, 4, shape_palette.data(),
+                          sheet.data()) < 0) {
+        std::printf("write bitmap file error '%s'\n", run.output_path);
+        return 1;
+    }
+    if (run.mask_path == nullptr) {
+        return 0;
+    }
+
+    // Indices 8-15 (the fourth plane) are white in the mask source palette,
+    // so the nearest mask colour is 1 exactly where the fourth plane is set.
+    mask_sheet.fill(0);
+    buffer_slot mask_slot = borrowed_slot(mask_sheet.data(), mask_sheet.size());
+    if (convert_bitmap(sheet_width, sheet_height, 4, mask_source_palette.data(), sheet, 1,
+                       mask_palette.data(), &mask_slot) < 0) {
+        std::fputs("convert error\n", stdout);
+        return 1;
+    }
+    if (write_bitmap_file(run.mask_path, sheet_width, sheet_height, 1, mask_palette.data(),
+                          mask_sheet.data()) < 0) {
+        std::printf("write bitmap file error '%s'\n", run.mask_path);
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    settings run;
+    if (parse_arguments(argc, argv, &run) != 0) {
+        return 1;
+    }
+    return run_extractor(run);
+}
