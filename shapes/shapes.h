@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -31,6 +32,16 @@ constexpr int tiles_ch_size = shapes_per_file * tiles_ch_planes * plane_bytes; /
 constexpr int npc_ch_size = shapes_per_file * npc_ch_planes * plane_bytes;     // 131072
 
 constexpr int water_shape = 3; // TILES.CH shape whose pixels remade water takes
+
+// Water codes 208-211 name a half of the shape, cut along a diagonal, rather
+// than a reference shape; x is the pixel's column and y its line.
+constexpr int water_upper_left = 208;  // x + y <= 31
+constexpr int water_upper_right = 209; // x >= y
+constexpr int water_lower_right = 210; // x + y >= 31
+constexpr int water_lower_left = 211;  // x <= y
+// Bit of a water_reference entry that inverts its code: water goes where the
+// reference is blank, or into the opposite half.
+constexpr std::int32_t water_inverted = 0x8000;
 
 using sheet_span = std::span<std::uint8_t, sheet_bytes>;
 using const_sheet_span = std::span<const std::uint8_t, sheet_bytes>;
@@ -55,6 +66,13 @@ extern const color_map mirror_room_map;
 constexpr int sheet_offset(int shape_row, int shape_column, int line) {
     return ((shape_row * shape_size + line) * sheet_columns + shape_column) * shape_size;
 }
+
+// Offset of the record of shape shape_row * 16 + shape_column in planar file
+// data of file_size bytes with plane_count planes, or -1 when the shape row or
+// column is outside 0-15, shape row sheet_row_base + shape_row is not on the
+// sheet, plane_count is outside 1-4 or the record does not fit in the data.
+std::int64_t shape_record_offset(int sheet_row_base, int shape_row, int shape_column,
+                                 int plane_count, std::size_t file_size);
 
 // 1 for a dungeon-grass shape, else 0 (always 0 for shape rows above 15).
 int is_dungeon_grass(int shape_row, int shape_column);
