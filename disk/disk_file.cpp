@@ -1,0 +1,199 @@
+// Finding a file in the root directory, reading and overwriting it along its
+// cluster chain, and writing the whole image back.
+#include "disk/disk.h"
+
+#include "console/output_file.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace kz {
+
+namespace {
+
+constexpr int dir_base_length = 8;
+constexpr int dir_ext_length = 3;
+constexpr int dir_first_cluster_field = 26; // unsigned 16-bit, little-endian
+constexpr int dir_size_field = 28;          // 32-bit, little-endian, taken as signed
+
+// The bytes actually held, whatever the record's numbers claim.
+std::int64_t loaded_length(const disk_image* disk) {
+    return std::min<std::int64_t>(disk->image_length,
+                                  static_cast<std::int64_t>(disk->image.size()));
+}
+
+bool inside_image(const disk_image* disk, std::int64_t offset, std::int64_t length) {
+    const std::int64_t size = loaded_length(disk);
+    return offset >= 0 && length >= 0 && offset <= size && length <= size - offset;
+}
+
+std::int64_t cluster_offset(const disk_image* disk, std::int64_t cluster) {
+    return static_cast<std::int64_t>(disk->disk_offset) + cluster_base_offset +
+           cluster * disk_unit_size;
+}
+
+// A chain may name anything: free and reserved values, end-of-chain marks and
+// numbers past the disk all fail this test, and so does a cluster that a
+// short image does not hold in full.
+bool usable_cluster(const disk_image* disk, std::int64_t cluster) {
+    return cluster >= 2 && cluster < disk->fat_entry_count &&
+           cluster < static_cast<std::int64_t>(disk->fat.size()) &&
+           inside_image(disk, cluster_offset(disk, cluster), disk_unit_size);
+}
+
+unsigned char ascii_upper(unsigned char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+}
+
+std::int32_t get_le32_signed(const std::uint8_t* src) {
+    const std::uint32_t value =
+        static_cast<std::uint32_t>(src[0]) | static_cast<std::uint32_t>(src[1]) << 8 |
+        static_cast<std::uint32_t>(src[2]) << 16 | static_cast<std::uint32_t>(src[3]) << 24;
+    return static_cast<std::int32_t>(value);
+}
+
+// The steps that reading and replacing share: name conversion, look-up, size
+// check and chain walk. copy(image_offset, file_offset, count) moves the bytes
+// of one cluster in whichever direction the caller needs. Every step of the
+// walk uses up a cluster's worth of the length, so a chain that loops ends.
+template <typename Copy>
+int walk_file(const disk_image* disk, const char* name, std::size_t length, int ignore_case,
+              Copy copy) {
+    char dir_name[dir_name_length + 1];
+    if (make_dir_name(dir_name, name) != 0) {
+        std::printf("illegal filename '%s'\n", name);
+        return -1;
+    }
+    root_entry entry;
+    if (find_root_entry(disk, dir_name, ignore_case, &entry) != 0) {
+        std::printf("can't find '%s'\n", name);
+        return -1;
+    }
+
+    // No file in an image of at most INT32_MAX bytes can be longer, so a
+    // larger request always fails the size check.
+    const auto requested = static_cast<std::int64_t>(
+        std::min<std::size_t>(length, std::numeric_limits<std::int32_t>::max()));
+    if (entry.size < requested || length > std::numeric_limits<std::int32_t>::max()) {
+        std::printf("file size error '%s' %d < %d\n", name, static_cast<int>(entry.size),
+                    static_cast<int>(requested));
+        return -1;
+    }
+    if (entry.size > requested) {
+        std::printf("file size mismatch '%s' %d != %d ... ignored\n", name,
+                    static_cast<int>(entry.size), static_cast<int>(requested));
+    }
+
+    std::int64_t cluster = entry.first_cluster;
+    for (std::int64_t done = 0; done < requested; done += disk_unit_size) {
+        if (!usable_cluster(disk, cluster)) {
+            std::printf("fat error '%s'\n", name);
+            return -1;
+        }
+        const std::int64_t count = std::min<std::int64_t>(requested - done, disk_unit_size);
+        copy(static_cast<std::size_t>(cluster_offset(disk, cluster)),
+             static_cast<std::size_t>(done), static_cast<std::size_t>(count));
+        cluster = disk->fat[static_cast<std::size_t>(cluster)];
+    }
+    return 0;
+}
+
+} // namespace
+
+int make_dir_name(char dst[dir_name_length + 1], const char* name) {
+    const char* src = name;
+    int i = 0;
+    for (; i < dir_base_length && *src != '\0' && *src != '.'; ++i) {
+        dst[i] = *src++;
+    }
+    for (; i < dir_base_length; ++i) {
+        dst[i] = ' ';
+    }
+    // A ninth name character that is not a dot means the name is too long;
+    // no extension is taken then.
+    if (*src == '.') {
+        ++src;
+        for (; i < dir_base_length + dir_ext_length && *src != '\0'; ++i) {
+            dst[i] = *src++;
+        }
+    }
+    for (; i < dir_name_length; ++i) {
+        dst[i] = ' ';
+    }
+    dst[dir_name_length] = '\0';
+    return *src == '\0' ? 0 : -1;
+}
+
+// Root directory entries are 32 bytes: the name in directory form in bytes
+// 0-10, the first cluster at 26 and the size at 28. Every entry is compared,
+// deleted and empty ones included (their names simply do not match), and the
+// first match wins.
+int find_root_entry(const disk_image* disk, const char* dir_name, int ignore_case,
+                    root_entry* entry) {
+    if (::strnlen(dir_name, dir_name_length) != static_cast<std::size_t>(dir_name_length)) {
+        return -1;
+    }
+    const std::int64_t root = static_cast<std::int64_t>(disk->disk_offset) + root_dir_offset;
+    for (int i = 0; i < root_dir_entries; ++i) {
+        const std::int64_t pos = root + static_cast<std::int64_t>(i) * dir_entry_size;
+        if (!inside_image(disk, pos, dir_entry_size)) {
+            break;
+        }
+        const std::uint8_t* bytes = disk->image.data() + pos;
+        bool match = true;
+        for (int k = 0; k < dir_name_length && match; ++k) {
+            const auto want = static_cast<unsigned char>(dir_name[k]);
+            const unsigned char have = bytes[k];
+            match = ignore_case ? ascii_upper(want) == ascii_upper(have) : want == have;
+        }
+        if (match) {
+            entry->first_cluster = static_cast<std::uint16_t>(
+                bytes[dir_first_cluster_field] | bytes[dir_first_cluster_field + 1] << 8);
+            entry->size = get_le32_signed(bytes + dir_size_field);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+int read_disk_file(const disk_image* disk, const char* name, std::span<std::uint8_t> buffer,
+                   int ignore_case) {
+    const std::uint8_t* image = disk->image.data();
+    return walk_file(disk, name, buffer.size(), ignore_case,
+                     [&](std::size_t image_offset, std::size_t file_offset, std::size_t count) {
+                         std::memcpy(buffer.data() + file_offset, image + image_offset, count);
+                     });
+}
+
+int replace_disk_file(disk_image* disk, const char* name, std::span<const std::uint8_t> data,
+                      int ignore_case) {
+    std::uint8_t* image = disk->image.data();
+    return walk_file(disk, name, data.size(), ignore_case,
+                     [&](std::size_t image_offset, std::size_t file_offset, std::size_t count) {
+                         std::memcpy(image + image_offset, data.data() + file_offset, count);
+                     });
+}
+
+int write_disk_image(const disk_image* disk, const char* path) {
+    const std::int64_t length = disk->image_length;
+    if (length < 0 || length > static_cast<std::int64_t>(disk->image.size())) {
+        std::printf("write error '%s'\n", path);
+        return -1;
+    }
+    output_file out;
+    if (open_output_file(&out, path) != 0) {
+        return -1;
+    }
+    if (length > 0 &&
+        std::fwrite(disk->image.data(), static_cast<std::size_t>(length), 1, out.stream) != 1) {
+        std::printf("write error '%s'\n", path);
+        discard_output_file(&out);
+        return -1;
+    }
+    return commit_output_file(&out);
+}
+
+} // namespace kz
