@@ -93,7 +93,8 @@ int write_bitmap_header(std::FILE* stream, const bitmap_header* header);
 int write_palette(std::FILE* stream, const std::uint8_t* palette, int count);
 
 // Writes a whole file: headers, palette (null writes zero entries) and rows.
-// Fails with -1 also when a pixel row cannot be written.
+// Fails with -1 also when a pixel row cannot be written, and for a negative
+// (top-down) height, which it refuses before writing anything.
 int write_bitmap(std::FILE* stream, const bitmap_header* header, const std::uint8_t* palette,
                  const std::uint8_t* pixels);
 
@@ -112,6 +113,8 @@ int read_palette(std::FILE* stream, std::uint8_t* palette, int count);
 // required (-3 without it). header_read non-zero: the caller has filled and
 // checked the record and the stream stands after the 54 header bytes.
 // 0 success, -1 read failure, -2 memory exhausted, -3 no pixel slot.
+// An empty pixel slot gets its buffer only when a seekable stream still
+// holds every row; a caller's buffer smaller than the picture is refused.
 int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette,
                 buffer_slot* pixels, int header_read);
 
@@ -123,7 +126,8 @@ int find_nearest_color(int red, int green, int blue, const std::uint8_t* palette
 
 // Converts width x height pixels from one bit count and palette to another.
 // 0 success, -1 invalid arguments (a source too small for its size among them),
-// -2 memory exhausted.
+// -2 memory exhausted. A source byte beyond its palette counts as the writer
+// stores it: at 1 bit any non-zero byte is 1, at 4 bits the low nibble.
 int convert_bitmap(int width, int height, int source_bits, const std::uint8_t* source_palette,
                    std::span<const std::uint8_t> source, int target_bits,
                    const std::uint8_t* target_palette, buffer_slot* target);

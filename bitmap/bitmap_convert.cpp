@@ -1,0 +1,201 @@
+// Conversion of pixel buffers between bit counts and palettes. Colours that
+// must land in an indexed target are matched to its palette by the smallest
+// squared distance in red, green and blue.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "bitmap/bitmap.h"
+
+namespace kz {
+namespace {
+
+struct colour {
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+};
+
+// A 1-bit source or target without a palette reads as black and white.
+constexpr std::array<std::uint8_t, 8> black_and_white{0, 0, 0, 0, 255, 255, 255, 0};
+
+struct pixel_format {
+    bool valid = false;
+    bool indexed = false;
+    int entries = 0; // palette entries when indexed
+    int bytes = 0;   // bytes per pixel in the buffer
+    const std::uint8_t* palette = nullptr;
+};
+
+pixel_format classify(int bit_count, const std::uint8_t* palette) {
+    pixel_format format;
+    switch (bit_count) {
+    case 1:
+        format = {true, true, 2, 1, palette != nullptr ? palette : black_and_white.data()};
+        break;
+    case 4:
+    case 8:
+        format = {palette != nullptr, true, 1 << bit_count, 1, palette};
+        break;
+    case 16:
+    case 24:
+    case 32:
+        format = {true, false, 0, bit_count / 8, nullptr};
+        break;
+    default:
+        break;
+    }
+    return format;
+}
+
+// A source byte outside the palette is read the way the writer would store
+// it in a file: at 1 bit any non-zero byte is the set pixel, at 4 bits only
+// the low nibble counts. So the index never leaves the palette.
+int source_index(std::uint8_t value, int bit_count) {
+    if (bit_count == 1) {
+        return value != 0 ? 1 : 0;
+    }
+    if (bit_count == 4) {
+        return value & 0x0F;
+    }
+    return value;
+}
+
+colour entry_colour(const std::uint8_t* palette, int index) {
+    const std::uint8_t* entry = palette + static_cast<std::size_t>(index) * palette_entry_size;
+    return {entry[2], entry[1], entry[0]};
+}
+
+// 16-bit pixels are 5 bits each of blue (0-4), green (5-9) and red (10-14);
+// bit 15 is not used. Widening repeats the top bits so that 31 gives 255.
+int widen5(unsigned value) {
+    value &= 0x1F;
+    return static_cast<int>(value << 3 | value >> 2);
+}
+
+colour read_colour(const std::uint8_t* pixel, int bytes) {
+    if (bytes == 2) {
+        const unsigned value = get_le16(pixel);
+        return {widen5(value >> 10), widen5(value >> 5), widen5(value)};
+    }
+    return {pixel[2], pixel[1], pixel[0]};
+}
+
+void write_colour(std::uint8_t* pixel, int bytes, colour c) {
+    if (bytes == 2) {
+        const auto value =
+            static_cast<std::uint16_t>((c.red >> 3) << 10 | (c.green >> 3) << 5 | (c.blue >> 3));
+        put_le16(pixel, value);
+        return;
+    }
+    pixel[0] = static_cast<std::uint8_t>(c.blue);
+    pixel[1] = static_cast<std::uint8_t>(c.green);
+    pixel[2] = static_cast<std::uint8_t>(c.red);
+    if (bytes == 4) {
+        pixel[3] = 0;
+    }
+}
+
+} // namespace
+
+int find_nearest_color(int red, int green, int blue, const std::uint8_t* palette, int count) {
+    int best_index = 0;
+    int best_distance = 0x30000; // above the largest distance, 3 * 255 * 255
+    for (int i = 0; i < count && palette != nullptr; ++i) {
+        const colour c = entry_colour(palette, i);
+        const int distance = (c.blue - blue) * (c.blue - blue) +
+                             (c.green - green) * (c.green - green) + (c.red - red) * (c.red - red);
+        if (distance == 0) {
+            return i;
+        }
+        if (distance < best_distance) {
+            best_index = i;
+            best_distance = distance;
+        }
+    }
+    return best_index;
+}
+
+int convert_bitmap(int width, int height, int source_bits, const std::uint8_t* source_palette,
+                   std::span<const std::uint8_t> source, int target_bits,
+                   const std::uint8_t* target_palette, buffer_slot* target) {
+    if (source.data() == nullptr || target == nullptr || width < 0 || height < 0) {
+        return -1;
+    }
+    // The sizes must fit in int, as those of the format do. Width and height
+    // are below 2^31, so their product fits 64 bits; the checks divide rather
+    // than multiply again.
+    const std::int64_t pixels = static_cast<std::int64_t>(width) * height;
+    const std::int64_t target_pixel_bytes = (static_cast<std::int64_t>(target_bits) + 7) / 8;
+    if (target_bits < 0 ||
+        (target_pixel_bytes > 0 && pixels > std::numeric_limits<int>::max() / target_pixel_bytes)) {
+        return -1;
+    }
+    const auto size = static_cast<std::size_t>(pixels * target_pixel_bytes);
+    const bool target_supported = is_supported_bit_count(target_bits) == 0;
+    if (is_supported_bit_count(source_bits) == 0 &&
+        static_cast<std::uint64_t>(pixels) >
+            source.size() / static_cast<std::size_t>((source_bits + 7) / 8)) {
+        return -1;
+    }
+
+    if (target->data == nullptr) {
+        try {
+            target->owned = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        } catch (const std::bad_alloc&) {
+            std::fputs("error: memory exhaust!\n", stdout);
+            return bitmap_memory_exhausted;
+        }
+        target->data = target->owned.get();
+        target->size = size;
+    } else if (target_supported && target->size < size) {
+        return -1;
+    }
+    // For an unsupported target bit count the size describes no real layout;
+    // the caller's buffer is cleared only as far as it goes.
+    std::memset(target->data, 0, std::min(size, target->size));
+
+    const pixel_format from = classify(source_bits, source_palette);
+    const pixel_format to = classify(target_bits, target_palette);
+    if (!from.valid || !to.valid) {
+        return -1;
+    }
+
+    const std::uint8_t* in = source.data();
+    std::uint8_t* out = target->data;
+    const auto count = static_cast<std::size_t>(pixels);
+    if (from.indexed && to.indexed) {
+        // One search per palette entry, then one look-up per pixel.
+        std::array<std::uint8_t, max_palette_entries> map{};
+        for (int i = 0; i < from.entries; ++i) {
+            const colour c = entry_colour(from.palette, i);
+            map[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(
+                find_nearest_color(c.red, c.green, c.blue, to.palette, to.entries));
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            out[i] = map[static_cast<std::size_t>(source_index(in[i], source_bits))];
+        }
+    } else if (from.indexed) {
+        for (std::size_t i = 0; i < count; ++i, out += to.bytes) {
+            write_colour(out, to.bytes,
+                         entry_colour(from.palette, source_index(in[i], source_bits)));
+        }
+    } else if (to.indexed) {
+        for (std::size_t i = 0; i < count; ++i, in += from.bytes) {
+            const colour c = read_colour(in, from.bytes);
+            out[i] = static_cast<std::uint8_t>(
+                find_nearest_color(c.red, c.green, c.blue, to.palette, to.entries));
+        }
+    } else if (from.bytes == to.bytes) {
+        std::memcpy(out, in, count * static_cast<std::size_t>(from.bytes));
+    } else {
+        for (std::size_t i = 0; i < count; ++i, in += from.bytes, out += to.bytes) {
+            write_colour(out, to.bytes, read_colour(in, from.bytes));
+        }
+    }
+    return 0;
+}
+
+} // namespace kz

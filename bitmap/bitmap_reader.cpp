@@ -1,0 +1,305 @@
+// Reading an uncompressed bitmap with the 40-byte information header.
+//
+// The reader takes the file strictly in sequence: 54 header bytes, the
+// palette directly after them (2, 16 or 256 entries for 1, 4 and 8 bits),
+// the rows directly after the palette, bottom row first, each filled to a
+// multiple of 4 bytes. The header check makes sure that data_offset and the
+// sizes agree with that layout before anything else is read.
+#include <array>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "bitmap/bitmap.h"
+
+namespace kz {
+namespace {
+
+constexpr std::uint16_t bitmap_signature = 0x4D42; // "BM", little-endian
+constexpr std::int64_t int32_limit = std::numeric_limits<std::int32_t>::max();
+
+std::uint32_t palette_bytes(int bit_count) {
+    return bit_count <= 8 ? static_cast<std::uint32_t>(palette_entry_size) << bit_count : 0;
+}
+
+// The sizes that follow from a header.
+struct bitmap_sizes {
+    bool valid = false;
+    std::int64_t row_size = 0;    // one row in the file, with filling
+    std::int64_t data_bytes = 0;  // all rows in the file
+    std::int64_t pixel_bytes = 0; // the pixel buffer
+};
+
+// A header is untrusted: its width and height may be anything that 32 bits
+// hold. Every size derived from them, and the whole file length, must fit a
+// signed 32-bit number (the callers work in int), so they are decided in
+// 64 bits here before anything is computed in 32.
+bitmap_sizes sizes_of(const bitmap_header& header) {
+    bitmap_sizes sizes;
+    const int bit_count = header.bit_count;
+    if (is_supported_bit_count(bit_count) < 0 || header.width == 0 || header.width > int32_limit ||
+        header.height <= 0) {
+        return sizes;
+    }
+    const int row_size = bitmap_row_size(static_cast<int>(header.width), bit_count);
+    if (row_size < 0) {
+        return sizes;
+    }
+    const std::int64_t width = header.width;
+    const std::int64_t height = header.height;
+    const std::int64_t pixel_size = (bit_count + 7) / 8;
+    // Each factor is below 2^31 and the pixel size at most 4, so none of
+    // these products can leave 64 bits.
+    sizes.row_size = row_size;
+    sizes.data_bytes = sizes.row_size * height;
+    sizes.pixel_bytes = width * height * pixel_size;
+    sizes.valid =
+        sizes.data_bytes + bitmap_headers_size + palette_bytes(bit_count) <= int32_limit &&
+        sizes.pixel_bytes <= int32_limit;
+    return sizes;
+}
+
+// Whether a seekable stream still holds the given number of bytes; a stream
+// that cannot seek (a pipe) is given the benefit of the doubt, and its short
+// reads will tell. The position is left where it was.
+bool stream_can_hold(std::FILE* stream, std::int64_t needed) {
+    const long start = std::ftell(stream);
+    if (start < 0) {
+        return true;
+    }
+    if (std::fseek(stream, 0, SEEK_END) != 0) {
+        std::clearerr(stream);
+        return true;
+    }
+    const long end = std::ftell(stream);
+    if (std::fseek(stream, start, SEEK_SET) != 0) {
+        return false;
+    }
+    return end >= start && end - start >= needed;
+}
+
+// An empty slot gets a new buffer of the size; a slot naming the caller's
+// buffer must be at least that large.
+int fill_slot(buffer_slot* slot, std::size_t size) {
+    if (slot->data != nullptr) {
+        return slot->size >= size ? 0 : -1;
+    }
+    try {
+        slot->owned = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    } catch (const std::bad_alloc&) {
+        std::fputs("error: memory exhaust!\n", stdout);
+        return bitmap_memory_exhausted;
+    }
+    slot->data = slot->owned.get();
+    slot->size = size;
+    return 0;
+}
+
+// One file row into one buffer row of width pixels.
+void unpack_row(const std::uint8_t* row, std::uint8_t* pixels, std::size_t width, int bit_count) {
+    if (bit_count == 1) {
+        for (std::size_t x = 0; x < width; ++x) {
+            pixels[x] = static_cast<std::uint8_t>((row[x / 8] >> (7 - x % 8)) & 1);
+        }
+    } else if (bit_count == 4) {
+        for (std::size_t x = 0; x < width; ++x) {
+            pixels[x] = static_cast<std::uint8_t>(x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0F);
+        }
+    } else {
+        std::memcpy(pixels, row, width * static_cast<std::size_t>(bit_count / 8));
+    }
+}
+
+} // namespace
+
+int read_bitmap_header(std::FILE* stream, bitmap_header* header) {
+    std::array<std::uint8_t, bitmap_headers_size> bytes{};
+    if (std::fread(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
+        return -1;
+    }
+    const std::uint8_t* p = bytes.data();
+    if (get_le16(p, &p) != bitmap_signature) {
+        return -1;
+    }
+    header->file_size = get_le32(p, &p);
+    header->reserved1 = get_le16(p, &p);
+    header->reserved2 = get_le16(p, &p);
+    header->data_offset = get_le32(p, &p);
+    header->header_size = get_le32(p, &p);
+    header->width = get_le32(p, &p);
+    header->height = static_cast<std::int32_t>(get_le32(p, &p));
+    header->planes = get_le16(p, &p);
+    header->bit_count = get_le16(p, &p);
+    header->compression = get_le32(p, &p);
+    header->image_size = get_le32(p, &p);
+    header->x_resolution = get_le32(p, &p);
+    header->y_resolution = get_le32(p, &p);
+    header->colors_used = get_le32(p, &p);
+    header->colors_important = get_le32(p, &p);
+    return check_bitmap_header(header);
+}
+
+int check_bitmap_header(bitmap_header* header) {
+    if (header->header_size != bitmap_info_header_size) {
+        std::fputs("error: check_bitmap_header() - not supported header type - support only "
+                   "Windows V3\n",
+                   stdout);
+        return -1;
+    }
+    if (header->planes != 1) {
+        return -1;
+    }
+    if (header->compression != 0) {
+        std::fputs("error: check_bitmap_header() - not support compression\n", stdout);
+        return -1;
+    }
+    const int bit_count = header->bit_count;
+    if (is_supported_bit_count(bit_count) < 0) {
+        std::fputs("error: check_bitmap_header() - unknown bit count\n", stdout);
+        return -1;
+    }
+    const std::uint32_t expected_offset = bitmap_headers_size + palette_bytes(bit_count);
+    if (header->data_offset != expected_offset) {
+        std::printf("error: check_bitmap_header() - offset size 0x%X != 0x%X\n",
+                    header->data_offset, expected_offset);
+        return -1;
+    }
+
+    // The expected lengths as the format's 32-bit fields hold them (modulo
+    // 2^32, the height taken as signed); the range test below refuses every
+    // header for which these values are not the true sizes.
+    const int row_size = bitmap_row_size(static_cast<int>(header->width), bit_count);
+    const std::uint32_t expected_length =
+        static_cast<std::uint32_t>(row_size) * static_cast<std::uint32_t>(header->height);
+    int warnings = 0;
+    if (header->image_size == 0) {
+        std::printf("warning: check_bitmap_header() - data length is 0 ... corrected: 0x%X\n",
+                    expected_length);
+        header->image_size = expected_length;
+        ++warnings;
+    }
+    if (header->image_size != expected_length) {
+        std::printf("error: check_bitmap_header() - data length 0x%X != 0x%X\n", header->image_size,
+                    expected_length);
+        return -1;
+    }
+    if (!sizes_of(*header).valid) {
+        std::printf("error: check_bitmap_header() - bitmap size %u x %d out of range\n",
+                    header->width, header->height);
+        return -1;
+    }
+
+    const std::uint32_t expected_file_length = expected_length + expected_offset;
+    if (header->file_size > expected_file_length) {
+        std::printf("warning: check_bitmap_header() - file length 0x%X > 0x%X\n", header->file_size,
+                    expected_file_length);
+        return warnings + 1;
+    }
+    if (header->file_size < expected_file_length) {
+        std::printf("error: check_bitmap_header() - file length 0x%X < 0x%X\n", header->file_size,
+                    expected_file_length);
+        return -1;
+    }
+    return warnings;
+}
+
+int read_palette(std::FILE* stream, std::uint8_t* palette, int count) {
+    if (count < 0 || count > max_palette_entries) {
+        return -1;
+    }
+    std::array<std::uint8_t, max_palette_entries * palette_entry_size> bytes{};
+    const auto size = static_cast<std::size_t>(count) * palette_entry_size;
+    if (std::fread(bytes.data(), 1, size, stream) != size) {
+        return -1;
+    }
+    if (size > 0) {
+        std::memcpy(palette, bytes.data(), size);
+    }
+    return 0;
+}
+
+int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, buffer_slot* pixels,
+                int header_read) {
+    if (pixels == nullptr) {
+        return bitmap_no_slot;
+    }
+    if (header_read == 0 && read_bitmap_header(stream, header) < 0) {
+        std::fputs("error: read_bitmap() - can't read bitmap header\n", stdout);
+        return -1;
+    }
+    // A record filled by the caller gets the same size test, silently.
+    const bitmap_sizes sizes = sizes_of(*header);
+    if (!sizes.valid) {
+        std::fputs("error: read_bitmap() - can't read bitmap header\n", stdout);
+        return -1;
+    }
+    const int bit_count = header->bit_count;
+    const std::int64_t palette_size = palette_bytes(bit_count);
+
+    // A header may claim up to 2 GiB of pixels. An empty slot gets its buffer
+    // only when the stream still holds the palette and every row, so a tiny
+    // file with a huge header costs no memory.
+    bool rows_present = true;
+    if (pixels->data == nullptr) {
+        rows_present = stream_can_hold(stream, palette_size + sizes.data_bytes);
+        if (rows_present) {
+            const int result = fill_slot(pixels, static_cast<std::size_t>(sizes.pixel_bytes));
+            if (result < 0) {
+                return result;
+            }
+        }
+    } else if (fill_slot(pixels, static_cast<std::size_t>(sizes.pixel_bytes)) < 0) {
+        std::fputs("error: read_bitmap() - pixel buffer too small\n", stdout);
+        return -1;
+    }
+
+    if (bit_count <= 8) {
+        const int entries = 1 << bit_count;
+        if (palette == nullptr) {
+            // Skipped; a stream that cannot seek has it read and dropped.
+            if (std::fseek(stream, static_cast<long>(palette_size), SEEK_CUR) != 0) {
+                std::clearerr(stream);
+                std::array<std::uint8_t, max_palette_entries * palette_entry_size> dropped{};
+                read_palette(stream, dropped.data(), entries);
+            }
+        } else {
+            const int result = fill_slot(palette, static_cast<std::size_t>(palette_size));
+            if (result == bitmap_memory_exhausted) {
+                return result;
+            }
+            if (result < 0) {
+                std::fputs("error: read_bitmap() - palette buffer too small\n", stdout);
+                return -1;
+            }
+            if (read_palette(stream, palette->data, entries) < 0) {
+                std::fputs("error: read_bitmap() - can't read palette\n", stdout);
+                return -1;
+            }
+        }
+    }
+    if (!rows_present) {
+        std::fputs("error: read_bitmap() - can't read bitmap data\n", stdout);
+        return -1;
+    }
+
+    std::vector<std::uint8_t> row;
+    try {
+        row.resize(static_cast<std::size_t>(sizes.row_size));
+    } catch (const std::bad_alloc&) {
+        std::fputs("error: memory exhaust!\n", stdout);
+        return bitmap_memory_exhausted;
+    }
+    const auto width = static_cast<std::size_t>(header->width);
+    const std::size_t buffer_row = width * static_cast<std::size_t>((bit_count + 7) / 8);
+    for (auto r = static_cast<std::size_t>(header->height); r-- > 0;) {
+        if (std::fread(row.data(), 1, row.size(), stream) != row.size()) {
+            std::fputs("error: read_bitmap() - can't read bitmap data\n", stdout);
+            return -1;
+        }
+        unpack_row(row.data(), pixels->data + r * buffer_row, width, bit_count);
+    }
+    return 0;
+}
+
+} // namespace kz

@@ -1,0 +1,255 @@
+// Writing an uncompressed bitmap: the 14-byte file header and the 40-byte
+// information header, the palette for 1, 4 and 8 bits, then the pixel rows
+// bottom row first, each filled with zero bytes to a multiple of 4.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "bitmap/bitmap.h"
+
+namespace kz {
+namespace {
+
+// Row size in 64 bits, so that no width the record can hold overflows it;
+// -1 for an unsupported bit count.
+std::int64_t row_size_64(std::uint64_t width, int bit_count) {
+    const auto to_multiple_of_4 = [](std::uint64_t n) {
+        return static_cast<std::int64_t>((n + 3) & ~std::uint64_t{3});
+    };
+    switch (bit_count) {
+    case 1:
+        return to_multiple_of_4((width + 7) / 8);
+    case 4:
+        return to_multiple_of_4((width + 1) / 2);
+    case 8:
+    case 16:
+    case 24:
+        return to_multiple_of_4(width * static_cast<std::uint64_t>(bit_count / 8));
+    case 32:
+        return static_cast<std::int64_t>(width * 4);
+    default:
+        return -1;
+    }
+}
+
+// Bytes of the palette in the file: 2, 16 or 256 entries of 4 bytes.
+std::uint32_t palette_bytes(int bit_count) {
+    return bit_count <= 8 ? static_cast<std::uint32_t>(palette_entry_size) << bit_count : 0;
+}
+
+// Collects the bytes of a row and hands them to the stream in chunks, so
+// that a row costs one write (or a few, for very wide rows) and the writer
+// needs no allocation. The first failed write is remembered.
+class chunk_writer {
+  public:
+    explicit chunk_writer(std::FILE* stream) : stream_(stream) {}
+
+    void put(std::uint8_t byte) {
+        buffer_[used_++] = byte;
+        if (used_ == buffer_.size()) {
+            flush();
+        }
+    }
+
+    void put(const std::uint8_t* bytes, std::uint64_t count) {
+        while (count > 0) {
+            const auto room = buffer_.size() - used_;
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, room));
+            std::memcpy(buffer_.data() + used_, bytes, n);
+            used_ += n;
+            bytes += n;
+            count -= n;
+            if (used_ == buffer_.size()) {
+                flush();
+            }
+        }
+    }
+
+    // false once any write has failed
+    bool flush() {
+        if (used_ > 0 && ok_) {
+            ok_ = std::fwrite(buffer_.data(), 1, used_, stream_) == used_;
+        }
+        used_ = 0;
+        return ok_;
+    }
+
+  private:
+    std::FILE* stream_;
+    std::array<std::uint8_t, 4096> buffer_{};
+    std::size_t used_ = 0;
+    bool ok_ = true;
+};
+
+// Packs one buffer row into the file's form and adds the filling.
+void put_row(chunk_writer& out, const std::uint8_t* row, std::uint64_t width, int bit_count) {
+    std::uint64_t data_bytes = 0;
+    if (bit_count == 1) {
+        // 8 pixels to a byte, leftmost in the top bit; any non-zero pixel is set
+        for (std::uint64_t x = 0; x < width; x += 8) {
+            std::uint8_t byte = 0;
+            for (std::uint64_t i = 0; i < 8 && x + i < width; ++i) {
+                if (row[x + i] != 0) {
+                    byte |= static_cast<std::uint8_t>(0x80 >> i);
+                }
+            }
+            out.put(byte);
+        }
+        data_bytes = (width + 7) / 8;
+    } else if (bit_count == 4) {
+        // 2 pixels to a byte, left one in the high nibble
+        for (std::uint64_t x = 0; x < width; x += 2) {
+            auto byte = static_cast<std::uint8_t>((row[x] & 0x0F) << 4);
+            if (x + 1 < width) {
+                byte |= static_cast<std::uint8_t>(row[x + 1] & 0x0F);
+            }
+            out.put(byte);
+        }
+        data_bytes = (width + 1) / 2;
+    } else {
+        data_bytes = width * static_cast<std::uint64_t>(bit_count / 8);
+        out.put(row, data_bytes);
+    }
+    for (auto filling = (4 - data_bytes % 4) % 4; filling > 0; --filling) {
+        out.put(0);
+    }
+}
+
+} // namespace
+
+int bitmap_row_size(int width, int bit_count) {
+    if (width < 0) {
+        return -1;
+    }
+    const auto size = row_size_64(static_cast<std::uint64_t>(width), bit_count);
+    return size > std::numeric_limits<int>::max() ? -1 : static_cast<int>(size);
+}
+
+int is_supported_bit_count(int bit_count) {
+    switch (bit_count) {
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+int make_bitmap_header(bitmap_header* header, std::uint32_t width, std::int32_t height,
+                       std::uint16_t bit_count) {
+    header->reserved1 = 0;
+    header->reserved2 = 0;
+    header->header_size = bitmap_info_header_size;
+    header->width = width;
+    header->height = height;
+    header->planes = 1;
+    header->bit_count = bit_count;
+    header->compression = 0;
+    header->x_resolution = 0;
+    header->y_resolution = 0;
+    header->colors_used = 0;
+    header->colors_important = 0;
+    if (is_supported_bit_count(bit_count) < 0) {
+        return -1;
+    }
+    // The format's fields are 32 bits wide: the product is kept modulo 2^32.
+    const auto row_size = static_cast<std::uint64_t>(row_size_64(width, bit_count));
+    header->image_size = static_cast<std::uint32_t>(row_size * static_cast<std::uint64_t>(height));
+    header->data_offset = bitmap_headers_size + palette_bytes(bit_count);
+    header->file_size = header->data_offset + header->image_size;
+    return 0;
+}
+
+int write_bitmap_header(std::FILE* stream, const bitmap_header* header) {
+    std::array<std::uint8_t, bitmap_headers_size> bytes{};
+    std::uint8_t* p = bytes.data();
+    *p++ = 'B';
+    *p++ = 'M';
+    p = put_le32(p, header->file_size);
+    p = put_le16(p, header->reserved1);
+    p = put_le16(p, header->reserved2);
+    p = put_le32(p, header->data_offset);
+    p = put_le32(p, header->header_size);
+    p = put_le32(p, header->width);
+    p = put_le32(p, static_cast<std::uint32_t>(header->height));
+    p = put_le16(p, header->planes);
+    p = put_le16(p, header->bit_count);
+    p = put_le32(p, header->compression);
+    p = put_le32(p, header->image_size);
+    p = put_le32(p, header->x_resolution);
+    p = put_le32(p, header->y_resolution);
+    p = put_le32(p, header->colors_used);
+    put_le32(p, header->colors_important);
+    return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() ? 0 : -1;
+}
+
+int write_palette(std::FILE* stream, const std::uint8_t* palette, int count) {
+    if (count < 0 || count > max_palette_entries) {
+        return -1;
+    }
+    std::array<std::uint8_t, max_palette_entries * palette_entry_size> bytes{};
+    const auto size = static_cast<std::size_t>(count) * palette_entry_size;
+    if (size > 0) {
+        std::memcpy(bytes.data(), palette, size);
+    }
+    return std::fwrite(bytes.data(), 1, size, stream) == size ? 0 : -1;
+}
+
+int write_bitmap(std::FILE* stream, const bitmap_header* header, const std::uint8_t* palette,
+                 const std::uint8_t* pixels) {
+    const int bit_count = header->bit_count;
+    const std::uint64_t width = header->width;
+    // Rows are written bottom-up only; a top-down (negative) height has no
+    // meaning for this writer.
+    if (is_supported_bit_count(bit_count) < 0 || header->height < 0) {
+        return -1;
+    }
+    const auto height = static_cast<std::uint64_t>(header->height);
+    if (pixels == nullptr && width > 0 && height > 0) {
+        return -1;
+    }
+
+    if (write_bitmap_header(stream, header) < 0) {
+        std::fputs("error: write_bitmap() - can't write bitmap header\n", stdout);
+        return -1;
+    }
+
+    if (bit_count <= 8) {
+        const int entries = 1 << bit_count;
+        bool written = true;
+        if (palette == nullptr) {
+            const std::array<std::uint8_t, palette_entry_size> zero_entry{};
+            for (int i = 0; i < entries && written; ++i) {
+                written = std::fwrite(zero_entry.data(), 1, zero_entry.size(), stream) ==
+                          zero_entry.size();
+            }
+        } else {
+            written = write_palette(stream, palette, entries) == 0;
+        }
+        if (!written) {
+            std::fputs("error: write_bitmap() - can't write palette\n", stdout);
+            return -1;
+        }
+    }
+
+    const std::uint64_t pixel_bytes = (static_cast<std::uint64_t>(bit_count) + 7) / 8;
+    const std::uint64_t buffer_row = width * pixel_bytes;
+    chunk_writer out(stream);
+    bool written = true;
+    for (std::uint64_t r = height; r-- > 0 && written;) {
+        put_row(out, pixels + r * buffer_row, width, bit_count);
+        written = out.flush();
+    }
+    if (!written) {
+        std::fputs("error: write_bitmap() - can't write bitmap data\n", stdout);
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace kz
