@@ -43,17 +43,6 @@ mode_t new_file_mode() {
     return 0666 & ~mask;
 }
 
-// Makes the rename itself durable; a failure here does not undo a write that
-// has already happened, so it is not reported.
-void sync_directory(const std::string& path) {
-    const std::string dir = directory_part(path);
-    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 int open_in_place(output_file* out) {
     out->stream = std::fopen(out->path.c_str(), "wb");
     return out->stream ? 0 : -1;
@@ -134,6 +123,7 @@ int open_output_file(output_file* out, const char* path) {
         discard_output_file(out);
         return -1;
     }
+    out->replaces_file = exists && !special;
     return 0;
 }
 
@@ -142,13 +132,10 @@ int commit_output_file(output_file* out) {
         return commit_failed(out);
     }
     if (out->temp_path.empty()) {
-        // Devices and pipes cannot be synced; a file behind a link can.
-        struct stat st {};
-        const bool regular = ::fstat(::fileno(out->stream), &st) == 0 && S_ISREG(st.st_mode);
-        return close_stream(out, regular) ? 0 : commit_failed(out);
+        return close_stream(out, false) ? 0 : commit_failed(out);
     }
 
-    if (!close_stream(out, true)) {
+    if (!close_stream(out, out->replaces_file)) {
         return commit_failed(out);
     }
     // An existing target keeps its permission bits; a new file gets what
@@ -162,11 +149,11 @@ int commit_output_file(output_file* out) {
         return commit_failed(out);
     }
     out->temp_path.clear();
-    sync_directory(out->path);
     return 0;
 }
 
 void discard_output_file(output_file* out) {
+    out->replaces_file = false;
     if (out->stream) {
         std::fclose(out->stream);
         out->stream = nullptr;

@@ -7,6 +7,10 @@
 // closed; on failure the temporary file is removed and the target is left as
 // it was. Targets that are not regular files (devices, pipes, symbolic links)
 // are opened and written in place.
+//
+// A file that replaces an existing one is synced before the rename, so that a
+// crash cannot leave an empty file where the old one stood; a new file is
+// not, as a crash can then cost nothing but the new output.
 #pragma once
 
 #include <cstdio>
@@ -18,6 +22,7 @@ struct output_file {
     std::FILE* stream = nullptr;
     std::string path;      // the target, as the user named it
     std::string temp_path; // empty when writing in place
+    bool replaces_file = false; // an existing regular file is being replaced
 
     output_file() = default;
     output_file(const output_file&) = delete;
