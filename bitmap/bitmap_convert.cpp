@@ -153,29 +153,50 @@ int convert_bitmap(int width, int height, int source_bits, const std::uint8_t* s
     } else if (target_supported && target->size < size) {
         return -1;
     }
-    // For an unsupported target bit count the size describes no real layout;
-    // the caller's buffer is cleared only as far as it goes.
-    std::memset(target->data, 0, std::min(size, target->size));
-
     const pixel_format from = classify(source_bits, source_palette);
     const pixel_format to = classify(target_bits, target_palette);
     if (!from.valid || !to.valid) {
+        // A refused conversion still leaves the target cleared. For an
+        // unsupported target bit count the size describes no real layout;
+        // the caller's buffer is cleared only as far as it goes.
+        std::memset(target->data, 0, std::min(size, target->size));
         return -1;
     }
+    // A conversion that goes ahead writes every one of the size bytes below,
+    // so clearing them first would be work that nobody could see.
 
     const std::uint8_t* in = source.data();
     std::uint8_t* out = target->data;
     const auto count = static_cast<std::size_t>(pixels);
     if (from.indexed && to.indexed) {
-        // One search per palette entry, then one look-up per pixel.
+        // One search per palette entry, then one look-up per pixel. The map
+        // is indexed by the source byte itself, with the reading of bytes
+        // beyond the palette folded in, so a pixel costs one look-up.
         std::array<std::uint8_t, max_palette_entries> map{};
         for (int i = 0; i < from.entries; ++i) {
             const colour c = entry_colour(from.palette, i);
             map[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(
                 find_nearest_color(c.red, c.green, c.blue, to.palette, to.entries));
         }
-        for (std::size_t i = 0; i < count; ++i) {
-            out[i] = map[static_cast<std::size_t>(source_index(in[i], source_bits))];
+        std::array<std::uint8_t, 256> byte_map{};
+        for (int value = 0; value < 256; ++value) {
+            byte_map[static_cast<std::size_t>(value)] = map[static_cast<std::size_t>(
+                source_index(static_cast<std::uint8_t>(value), source_bits))];
+        }
+        // The source is read and the target written eight bytes at a time;
+        // only the look-ups go byte by byte.
+        std::size_t i = 0;
+        for (; count - i >= 8; i += 8) {
+            std::array<std::uint8_t, 8> from_group;
+            std::array<std::uint8_t, 8> to_group;
+            std::memcpy(from_group.data(), in + i, from_group.size());
+            for (std::size_t k = 0; k < to_group.size(); ++k) {
+                to_group[k] = byte_map[from_group[k]];
+            }
+            std::memcpy(out + i, to_group.data(), to_group.size());
+        }
+        for (; i < count; ++i) {
+            out[i] = byte_map[in[i]];
         }
     } else if (from.indexed) {
         for (std::size_t i = 0; i < count; ++i, out += to.bytes) {

@@ -3,6 +3,7 @@
 // bottom row first, each filled with zero bytes to a multiple of 4.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -38,33 +39,46 @@ std::uint32_t palette_bytes(int bit_count) {
     return bit_count <= 8 ? static_cast<std::uint32_t>(palette_entry_size) << bit_count : 0;
 }
 
-// Collects the bytes of a row and hands them to the stream in chunks, so
-// that a row costs one write (or a few, for very wide rows) and the writer
-// needs no allocation. The first failed write is remembered.
+// Collects the bytes of the rows and hands them to the stream in chunks, so
+// that the writer makes few large writes and needs no allocation. Rows are
+// packed straight into the chunk (room() and commit()). The first failed
+// write is remembered and ends all later ones.
 class chunk_writer {
   public:
     explicit chunk_writer(std::FILE* stream) : stream_(stream) {}
 
-    void put(std::uint8_t byte) {
-        buffer_[used_++] = byte;
+    // Free space in the chunk, never empty: a full chunk is handed on first.
+    std::span<std::uint8_t> room() {
         if (used_ == buffer_.size()) {
             flush();
         }
+        return std::span(buffer_).subspan(used_);
     }
+
+    void commit(std::size_t count) { used_ += count; }
 
     void put(const std::uint8_t* bytes, std::uint64_t count) {
         while (count > 0) {
-            const auto room = buffer_.size() - used_;
-            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, room));
-            std::memcpy(buffer_.data() + used_, bytes, n);
-            used_ += n;
+            const std::span<std::uint8_t> space = room();
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, space.size()));
+            std::memcpy(space.data(), bytes, n);
+            commit(n);
             bytes += n;
             count -= n;
-            if (used_ == buffer_.size()) {
-                flush();
-            }
         }
     }
+
+    void put_zeros(std::uint64_t count) {
+        while (count > 0) {
+            const std::span<std::uint8_t> space = room();
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, space.size()));
+            std::memset(space.data(), 0, n);
+            commit(n);
+            count -= n;
+        }
+    }
+
+    bool ok() const { return ok_; }
 
     // false once any write has failed
     bool flush() {
@@ -77,43 +91,90 @@ class chunk_writer {
 
   private:
     std::FILE* stream_;
-    std::array<std::uint8_t, 4096> buffer_{};
+    std::array<std::uint8_t, 16384> buffer_{};
     std::size_t used_ = 0;
     bool ok_ = true;
 };
 
-// Packs one buffer row into the file's form and adds the filling.
+// Eight buffer bytes, the first in the lowest bits whatever the machine's
+// byte order (on a little-endian machine that is a plain load).
+std::uint64_t load_8(const std::uint8_t* bytes) {
+    std::uint64_t word = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, bytes, sizeof word);
+    } else {
+        for (int i = 0; i < 8; ++i) {
+            word |= std::uint64_t{bytes[i]} << (8 * i);
+        }
+    }
+    return word;
+}
+
+// 8 pixels to a 1-bit byte at once: the top bit of each byte of the word is
+// set where that pixel is non-zero (adding 0x7F to the low seven bits carries
+// into bit 7 unless they are all 0, and cannot carry further), and the
+// multiplication gathers bit 8i to bit 63 - i without any two partial
+// products meeting, so the top byte holds the pixels leftmost first.
+std::uint8_t pack_8_pixels(std::uint64_t pixels) {
+    constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7F;
+    constexpr std::uint64_t top = 0x8080808080808080;
+    const std::uint64_t set = (((pixels & low7) + low7) | pixels) & top;
+    return static_cast<std::uint8_t>(((set >> 7) * 0x8040201008040201) >> 56);
+}
+
+// Packs count pixels (count at most 8 * out.size()) into 1-bit bytes; a last
+// byte with fewer than 8 pixels has them in its top bits.
+void pack_1bit(const std::uint8_t* pixels, std::uint64_t count, std::uint8_t* out) {
+    std::uint64_t x = 0;
+    for (; count - x >= 8; x += 8) {
+        *out++ = pack_8_pixels(load_8(pixels + x));
+    }
+    if (x < count) {
+        std::uint8_t byte = 0;
+        for (int i = 0; x + i < count; ++i) {
+            if (pixels[x + i] != 0) {
+                byte |= static_cast<std::uint8_t>(0x80 >> i);
+            }
+        }
+        *out = byte;
+    }
+}
+
+// Packs count pixels into 4-bit bytes, the left pixel in the high nibble;
+// only a pixel's low nibble is stored. An odd last pixel gets a zero nibble.
+void pack_4bit(const std::uint8_t* pixels, std::uint64_t count, std::uint8_t* out) {
+    const std::uint64_t pairs = count / 2;
+    for (std::uint64_t i = 0; i < pairs; ++i) {
+        out[i] = static_cast<std::uint8_t>(pixels[2 * i] << 4 | (pixels[2 * i + 1] & 0x0F));
+    }
+    if (count % 2 != 0) {
+        out[pairs] = static_cast<std::uint8_t>(pixels[count - 1] << 4);
+    }
+}
+
+// Packs one buffer row into the file's form, straight into the chunk, and
+// adds the filling. Wide rows are packed a chunk at a time.
 void put_row(chunk_writer& out, const std::uint8_t* row, std::uint64_t width, int bit_count) {
     std::uint64_t data_bytes = 0;
-    if (bit_count == 1) {
-        // 8 pixels to a byte, leftmost in the top bit; any non-zero pixel is set
-        for (std::uint64_t x = 0; x < width; x += 8) {
-            std::uint8_t byte = 0;
-            for (std::uint64_t i = 0; i < 8 && x + i < width; ++i) {
-                if (row[x + i] != 0) {
-                    byte |= static_cast<std::uint8_t>(0x80 >> i);
-                }
+    if (bit_count == 1 || bit_count == 4) {
+        const std::uint64_t per_byte = bit_count == 1 ? 8 : 2;
+        data_bytes = (width + per_byte - 1) / per_byte;
+        for (std::uint64_t x = 0; x < width;) {
+            const std::span<std::uint8_t> space = out.room();
+            const std::uint64_t count = std::min<std::uint64_t>(width - x, space.size() * per_byte);
+            if (bit_count == 1) {
+                pack_1bit(row + x, count, space.data());
+            } else {
+                pack_4bit(row + x, count, space.data());
             }
-            out.put(byte);
+            out.commit(static_cast<std::size_t>((count + per_byte - 1) / per_byte));
+            x += count;
         }
-        data_bytes = (width + 7) / 8;
-    } else if (bit_count == 4) {
-        // 2 pixels to a byte, left one in the high nibble
-        for (std::uint64_t x = 0; x < width; x += 2) {
-            auto byte = static_cast<std::uint8_t>((row[x] & 0x0F) << 4);
-            if (x + 1 < width) {
-                byte |= static_cast<std::uint8_t>(row[x + 1] & 0x0F);
-            }
-            out.put(byte);
-        }
-        data_bytes = (width + 1) / 2;
     } else {
         data_bytes = width * static_cast<std::uint64_t>(bit_count / 8);
         out.put(row, data_bytes);
     }
-    for (auto filling = (4 - data_bytes % 4) % 4; filling > 0; --filling) {
-        out.put(0);
-    }
+    out.put_zeros((4 - data_bytes % 4) % 4);
 }
 
 } // namespace
@@ -240,12 +301,10 @@ int write_bitmap(std::FILE* stream, const bitmap_header* header, const std::uint
     const std::uint64_t pixel_bytes = (static_cast<std::uint64_t>(bit_count) + 7) / 8;
     const std::uint64_t buffer_row = width * pixel_bytes;
     chunk_writer out(stream);
-    bool written = true;
-    for (std::uint64_t r = height; r-- > 0 && written;) {
+    for (std::uint64_t r = height; r-- > 0 && out.ok();) {
         put_row(out, pixels + r * buffer_row, width, bit_count);
-        written = out.flush();
     }
-    if (!written) {
+    if (!out.flush()) {
         std::fputs("error: write_bitmap() - can't write bitmap data\n", stdout);
         return -1;
     }

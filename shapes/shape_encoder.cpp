@@ -3,6 +3,8 @@
 #include "shapes/shapes.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace kz {
 namespace {
@@ -10,30 +12,50 @@ namespace {
 constexpr int line_bytes = shape_size / 8;
 constexpr std::uint8_t mask_bit = 0x08;
 
-// Bit p of a colour index moved to bit 8p, one byte per plane. Bits 4-7 have
-// no plane in either file and are dropped here.
-constexpr std::array<std::uint32_t, 256> make_plane_spread() {
-    std::array<std::uint32_t, 256> spread{};
-    for (int value = 0; value < 256; ++value) {
-        for (int p = 0; p < npc_ch_planes; ++p) {
-            if (((value >> p) & 1) != 0) {
-                spread[value] |= std::uint32_t{1} << (8 * p);
+// Eight sheet bytes, the first in the lowest bits whatever the machine's
+// byte order (on a little-endian machine that is a plain load).
+std::uint64_t load_8(const std::uint8_t* bytes) {
+    std::uint64_t word = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, bytes, sizeof word);
+    } else {
+        for (int i = 0; i < 8; ++i) {
+            word |= std::uint64_t{bytes[i]} << (8 * i);
+        }
+    }
+    return word;
+}
+
+// Bit p of eight pixels as one plane byte, leftmost pixel in bit 7. After the
+// mask, pixel i's bit sits at bit 8i; the multiplication moves it to bit
+// 63 - i, and no two partial products share a bit, so the top byte is the
+// plane byte. Bits 4-7 of a colour index have no plane and are never taken.
+std::uint8_t plane_byte(std::uint64_t pixels, int plane) {
+    constexpr std::uint64_t low_bits = 0x0101010101010101;
+    return static_cast<std::uint8_t>((((pixels >> plane) & low_bits) * 0x8040201008040201) >> 56);
+}
+
+// Writes one shape's planes from its square of the sheet. The plane count
+// is a template argument so that the plane loop unrolls.
+template <int planes> void write_planes(std::uint8_t* record, const std::uint8_t* square) {
+    for (int y = 0; y < shape_size; ++y) {
+        const std::uint8_t* line = square + y * sheet_width;
+        for (int k = 0; k < line_bytes; ++k) {
+            const std::uint64_t pixels = load_8(line + 8 * k);
+            for (int p = 0; p < planes; ++p) {
+                record[p * plane_bytes + y * line_bytes + k] = plane_byte(pixels, p);
             }
         }
     }
-    return spread;
 }
-
-constexpr std::array<std::uint32_t, 256> plane_spread = make_plane_spread();
 
 } // namespace
 
 void merge_mask(std::span<std::uint8_t> sheet, std::span<const std::uint8_t> mask) {
     const std::size_t count = std::min(sheet.size(), mask.size());
+    // Without a branch, so that the loop works on many bytes at once.
     for (std::size_t i = 0; i < count; ++i) {
-        if (mask[i] != 0) {
-            sheet[i] |= mask_bit;
-        }
+        sheet[i] |= static_cast<std::uint8_t>(mask[i] != 0 ? mask_bit : 0);
     }
 }
 
@@ -44,24 +66,22 @@ int encode_shape(int sheet_row_base, int shape_row, int shape_column,
     if (offset < 0) {
         return -1;
     }
-    const std::span<std::uint8_t> record =
-        file_data.subspan(static_cast<std::size_t>(offset), std::size_t(plane_count) * plane_bytes);
-
-    const int sheet_row = sheet_row_base + shape_row;
-    for (int y = 0; y < shape_size; ++y) {
-        const std::uint8_t* line = sheet.data() + sheet_offset(sheet_row, shape_column, y);
-        for (int k = 0; k < line_bytes; ++k) {
-            // Shift in eight pixels, leftmost first, so it ends in bit 7 of
-            // each plane's byte; seven shifts never carry into the next plane.
-            std::uint32_t planes = 0;
-            for (int i = 0; i < 8; ++i) {
-                planes = (planes << 1) | plane_spread[line[8 * k + i]];
-            }
-            for (int p = 0; p < plane_count; ++p) {
-                record[p * plane_bytes + y * line_bytes + k] =
-                    static_cast<std::uint8_t>(planes >> (8 * p));
-            }
-        }
+    std::uint8_t* record = file_data.data() + offset;
+    const std::uint8_t* square =
+        sheet.data() + sheet_offset(sheet_row_base + shape_row, shape_column, 0);
+    switch (plane_count) {
+    case 1:
+        write_planes<1>(record, square);
+        break;
+    case 2:
+        write_planes<2>(record, square);
+        break;
+    case 3:
+        write_planes<3>(record, square);
+        break;
+    default:
+        write_planes<4>(record, square);
+        break;
     }
     return 0;
 }

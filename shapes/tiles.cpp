@@ -55,6 +55,35 @@ bool on_tile_sheet(int tile_row, int tile_column) {
     return tile_row >= 0 && tile_row < tile_rows && tile_column >= 0 && tile_column < tile_columns;
 }
 
+// Draws one tile with a fixed number of pixels per byte, so that the split of
+// a byte into pixels unrolls. The tile's rows are read straight from the
+// buffer: the tile row and column are on the sheet, so its 16 rows lie
+// inside the input that the pixels per byte implies (at most 65536 bytes).
+// Only water-remade tiles go through remade_water_byte.
+template <int pixels_per_byte>
+void draw_tile(std::uint8_t* target, tiles_span tiles, int tile_row, int tile_column,
+               int reference) {
+    constexpr int bits = 8 / pixels_per_byte;
+    constexpr unsigned field = (1u << bits) - 1;
+    constexpr int row_bytes = tile_size / pixels_per_byte;
+    const std::uint8_t* source =
+        tiles.data() + tile_byte_offset(tile_row, tile_column, 0, 0, pixels_per_byte);
+
+    for (int y = 0; y < tile_size; ++y, target += tile_sheet_width, source += row_bytes) {
+        std::uint8_t* pixel = target;
+        for (int j = 0; j < row_bytes; ++j) {
+            const std::uint8_t byte =
+                reference != 0
+                    ? remade_water_byte(tiles, tile_row, tile_column, y, j * pixels_per_byte,
+                                        pixels_per_byte, water_tile, reference)
+                    : source[j];
+            for (int shift = 8 - bits; shift >= 0; shift -= bits) {
+                *pixel++ = static_cast<std::uint8_t>((byte >> shift) & field);
+            }
+        }
+    }
+}
+
 } // namespace
 
 int tile_byte_offset(int tile_row, int tile_column, int y, int x, int pixels_per_byte) {
@@ -115,22 +144,13 @@ int decode_tile(tile_sheet_span sheet, tiles_span tiles, int tile_row, int tile_
     if (!on_tile_sheet(tile_row, tile_column) || !supported_width(pixels_per_byte)) {
         return -1;
     }
-    const int bits = 8 / pixels_per_byte;
-    const unsigned field = (1u << bits) - 1;
     const int reference = remake_water != 0 ? water_remake_code(tile_row, tile_column) : 0;
-
-    for (int y = 0; y < tile_size; ++y) {
-        std::uint8_t* pixel =
-            sheet.data() + (tile_row * tile_size + y) * tile_sheet_width + tile_column * tile_size;
-        for (int x = 0; x < tile_size; x += pixels_per_byte) {
-            const std::uint8_t byte =
-                reference != 0 ? remade_water_byte(tiles, tile_row, tile_column, y, x,
-                                                   pixels_per_byte, water_tile, reference)
-                               : tile_byte(tiles, tile_row, tile_column, y, x, pixels_per_byte);
-            for (int shift = 8 - bits; shift >= 0; shift -= bits) {
-                *pixel++ = static_cast<std::uint8_t>((byte >> shift) & field);
-            }
-        }
+    std::uint8_t* target =
+        sheet.data() + tile_row * tile_size * tile_sheet_width + tile_column * tile_size;
+    if (pixels_per_byte == ega_pixels_per_byte) {
+        draw_tile<ega_pixels_per_byte>(target, tiles, tile_row, tile_column, reference);
+    } else {
+        draw_tile<cga_pixels_per_byte>(target, tiles, tile_row, tile_column, reference);
     }
     return 0;
 }
