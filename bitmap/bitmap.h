@@ -115,8 +115,8 @@ int read_palette(std::FILE* stream, std::uint8_t* palette, int count);
 // 0 success, -1 read failure, -2 memory exhausted, -3 no pixel slot.
 // An empty pixel slot gets its buffer only when a seekable stream still
 // holds every row; a caller's buffer smaller than the picture is refused.
-int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette,
-                buffer_slot* pixels, int header_read);
+int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, buffer_slot* pixels,
+                int header_read);
 
 // --- pixel-depth conversion ---------------------------------------------
 

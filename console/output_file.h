@@ -20,8 +20,8 @@ namespace kz {
 
 struct output_file {
     std::FILE* stream = nullptr;
-    std::string path;      // the target, as the user named it
-    std::string temp_path; // empty when writing in place
+    std::string path;           // the target, as the user named it
+    std::string temp_path;      // empty when writing in place
     bool replaces_file = false; // an existing regular file is being replaced
 
     output_file() = default;

@@ -21,13 +21,13 @@ constexpr std::int32_t fdi_disk_offset = 4096;
 constexpr std::int32_t xdf_disk_offset = 0;
 
 constexpr std::int32_t disk_unit_size = 1024;
-constexpr std::int32_t fat_area_offset = 1024;        // unit 1
-constexpr std::int32_t root_dir_offset = 5120;        // unit 5
-constexpr std::int32_t root_dir_end = 11264;          // unit 11, where cluster 2 begins
+constexpr std::int32_t fat_area_offset = 1024; // unit 1
+constexpr std::int32_t root_dir_offset = 5120; // unit 5
+constexpr std::int32_t root_dir_end = 11264;   // unit 11, where cluster 2 begins
 constexpr std::int32_t root_dir_entries = 192;
 constexpr std::int32_t dir_entry_size = 32;
-constexpr std::int32_t cluster_base_offset = 9216;    // cluster n at base + 1024 n
-constexpr std::int32_t dir_name_length = 11;          // 8 + 3, no dot
+constexpr std::int32_t cluster_base_offset = 9216; // cluster n at base + 1024 n
+constexpr std::int32_t dir_name_length = 11;       // 8 + 3, no dot
 
 // The loaded image file, header included, and its unpacked FAT: one entry
 // (the stored 12-bit value) per 1024-byte unit of the data area. An empty

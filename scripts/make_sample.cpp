@@ -49,13 +49,13 @@ constexpr std::size_t fdi_header_size = 4096;
 constexpr int fat_first_unit = 1;
 constexpr int fat_units = 2;
 constexpr int fat_copies = 2;
-constexpr int root_first_unit = fat_first_unit + fat_units * fat_copies;  // 5
+constexpr int root_first_unit = fat_first_unit + fat_units * fat_copies; // 5
 constexpr int root_entry_count = 192;
 constexpr int dir_entry_size = 32;
-constexpr int root_units = root_entry_count * dir_entry_size / unit_size;  // 6
+constexpr int root_units = root_entry_count * dir_entry_size / unit_size; // 6
 constexpr int first_data_unit = root_first_unit + root_units;             // 11
 constexpr int first_cluster = 2;
-constexpr int last_cluster = first_cluster + (unit_count - first_data_unit) - 1;  // 1222
+constexpr int last_cluster = first_cluster + (unit_count - first_data_unit) - 1; // 1222
 constexpr std::uint8_t media_byte = 0xFE;
 constexpr int end_of_chain = 0xFFF;
 
@@ -67,60 +67,58 @@ constexpr std::uint16_t fixed_dos_time = 12 << 11;
 
 constexpr int shape_count = 256;
 constexpr int shape_size = 32;
-constexpr int plane_bytes = shape_size * shape_size / 8;  // 128
+constexpr int plane_bytes = shape_size * shape_size / 8; // 128
 constexpr int tiles_ch_planes = 3;
 constexpr int npc_ch_planes = 4;
-constexpr std::size_t tiles_ch_size = std::size_t{shape_count} * tiles_ch_planes * plane_bytes;  // 98304
-constexpr std::size_t npc_ch_size = std::size_t{shape_count} * npc_ch_planes * plane_bytes;      // 131072
+constexpr std::size_t tiles_ch_size =
+    std::size_t{shape_count} * tiles_ch_planes * plane_bytes; // 98304
+constexpr std::size_t npc_ch_size =
+    std::size_t{shape_count} * npc_ch_planes * plane_bytes; // 131072
 
 constexpr int tile_count = 512;
 constexpr int tile_size = 16;
-constexpr std::size_t ega_tiles_size = std::size_t{tile_count} * tile_size * tile_size / 2;  // 65536
-constexpr std::size_t cga_tiles_size = std::size_t{tile_count} * tile_size * tile_size / 4;  // 32768
+constexpr std::size_t ega_tiles_size = std::size_t{tile_count} * tile_size * tile_size / 2; // 65536
+constexpr std::size_t cga_tiles_size = std::size_t{tile_count} * tile_size * tile_size / 4; // 32768
 
 constexpr int water_shape = 3;
-constexpr int first_shore_shape = 112;     // 112-127: where 96-111 become water
-constexpr int first_triangle_shape = 208;  // 208-211: the four half-square triangles
-constexpr int first_inverted_shape = 228;  // 228-231: water in the other half
+constexpr int first_shore_shape = 112;    // 112-127: where 96-111 become water
+constexpr int first_triangle_shape = 208; // 208-211: the four half-square triangles
+constexpr int first_inverted_shape = 228; // 228-231: water in the other half
 
-bool is_dungeon_grass(int n)
-{
-    return n == 5 || (n >= 30 && n <= 38) || (n >= 48 && n <= 55) || n == 76 || (n >= 96 && n <= 111);
+bool is_dungeon_grass(int n) {
+    return n == 5 || (n >= 30 && n <= 38) || (n >= 48 && n <= 55) || n == 76 ||
+           (n >= 96 && n <= 111);
 }
 
 // --- pictures -------------------------------------------------------------
 
 struct canvas {
     int size = 0;
-    std::vector<std::uint8_t> pixels;  // size x size colour indices, top line first
+    std::vector<std::uint8_t> pixels; // size x size colour indices, top line first
 };
 
-canvas make_canvas(int size)
-{
+canvas make_canvas(int size) {
     const auto side = static_cast<std::size_t>(size);
     return canvas{size, std::vector<std::uint8_t>(side * side, 0)};
 }
 
 // Callers keep 0 <= x, y < size.
-std::size_t pixel_index(const canvas& c, int x, int y)
-{
-    return static_cast<std::size_t>(y) * static_cast<std::size_t>(c.size) + static_cast<std::size_t>(x);
+std::size_t pixel_index(const canvas& c, int x, int y) {
+    return static_cast<std::size_t>(y) * static_cast<std::size_t>(c.size) +
+           static_cast<std::size_t>(x);
 }
 
 // Drawing may run over the edge; what falls outside is dropped.
-void set_pixel(canvas& c, int x, int y, std::uint8_t colour)
-{
+void set_pixel(canvas& c, int x, int y, std::uint8_t colour) {
     if (x >= 0 && y >= 0 && x < c.size && y < c.size)
         c.pixels[pixel_index(c, x, y)] = colour;
 }
 
-std::uint8_t get_pixel(const canvas& c, int x, int y)
-{
+std::uint8_t get_pixel(const canvas& c, int x, int y) {
     return c.pixels[pixel_index(c, x, y)];
 }
 
-void fill_rect(canvas& c, int x0, int y0, int width, int height, std::uint8_t colour)
-{
+void fill_rect(canvas& c, int x0, int y0, int width, int height, std::uint8_t colour) {
     for (int y = y0; y < y0 + height; ++y)
         for (int x = x0; x < x0 + width; ++x)
             set_pixel(c, x, y, colour);
@@ -129,49 +127,61 @@ void fill_rect(canvas& c, int x0, int y0, int width, int height, std::uint8_t co
 // Colours for one target palette. The shape files use the 3-bit index of
 // bit 0 blue, bit 1 red, bit 2 green; the EGA and CGA files their own.
 struct colour_scheme {
-    std::span<const std::uint8_t> backgrounds;  // cycled by shape number
-    std::span<const std::uint8_t> inks;         // a legible ink per background colour
-    std::array<std::uint8_t, 3> water;          // deep, ripple, crest
-    std::array<std::uint8_t, 2> grass;          // alternating blades
-    std::uint8_t land;                          // drawn part of a reference picture
+    std::span<const std::uint8_t> backgrounds; // cycled by shape number
+    std::span<const std::uint8_t> inks;        // a legible ink per background colour
+    std::array<std::uint8_t, 3> water;         // deep, ripple, crest
+    std::array<std::uint8_t, 2> grass;         // alternating blades
+    std::uint8_t land;                         // drawn part of a reference picture
     std::uint8_t land_ink;
-    std::array<std::uint8_t, 2> bricks;         // brick, mortar
+    std::array<std::uint8_t, 2> bricks; // brick, mortar
     std::uint8_t label_plate;
     std::uint8_t label_ink;
 };
 
 constexpr std::array<std::uint8_t, 7> shape_backgrounds{1, 2, 3, 4, 5, 6, 7};
 constexpr std::array<std::uint8_t, 8> shape_inks{7, 7, 7, 7, 0, 0, 0, 0};
-constexpr std::array<std::uint8_t, 15> ega_backgrounds{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-constexpr std::array<std::uint8_t, 16> ega_inks{15, 15, 15, 15, 15, 15, 15, 0, 15, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::array<std::uint8_t, 15> ega_backgrounds{1, 2,  3,  4,  5,  6,  7, 8,
+                                                       9, 10, 11, 12, 13, 14, 15};
+constexpr std::array<std::uint8_t, 16> ega_inks{15, 15, 15, 15, 15, 15, 15, 0,
+                                                15, 0,  0,  0,  0,  0,  0,  0};
 constexpr std::array<std::uint8_t, 3> cga_backgrounds{1, 2, 3};
 constexpr std::array<std::uint8_t, 4> cga_inks{3, 0, 3, 0};
 
 // Grass is red and green in the shape files so that the dungeon exchange of
 // those two planes shows; EGA grass uses colour 2 and CGA grass colour 1,
 // the colours that the converter's dungeon step replaces.
-const colour_scheme shape_scheme{shape_backgrounds, shape_inks, {1, 5, 7}, {4, 2}, 6, 2, {2, 6}, 0, 7};
-const colour_scheme ega_scheme{ega_backgrounds, ega_inks, {1, 9, 15}, {2, 10}, 14, 4, {4, 7}, 0, 15};
+const colour_scheme shape_scheme{
+    shape_backgrounds, shape_inks, {1, 5, 7}, {4, 2}, 6, 2, {2, 6}, 0, 7};
+const colour_scheme ega_scheme{ega_backgrounds, ega_inks, {1, 9, 15}, {2, 10}, 14, 4,
+                               {4, 7},          0,        15};
 const colour_scheme cga_scheme{cga_backgrounds, cga_inks, {1, 0, 3}, {1, 3}, 3, 2, {2, 3}, 0, 3};
 
 // 3 x 5 digits, one row per byte, bit 2 the leftmost pixel.
 constexpr std::array<std::array<std::uint8_t, 5>, 10> digit_font{{
-    {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 7, 1, 7}, {5, 5, 7, 1, 1},
-    {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 2, 2, 2}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7},
+    {7, 5, 5, 5, 7},
+    {2, 6, 2, 2, 7},
+    {7, 1, 7, 4, 7},
+    {7, 1, 7, 1, 7},
+    {5, 5, 7, 1, 1},
+    {7, 4, 7, 1, 7},
+    {7, 4, 7, 5, 7},
+    {7, 1, 2, 2, 2},
+    {7, 5, 7, 5, 7},
+    {7, 5, 7, 1, 7},
 }};
 constexpr int digit_width = 3;
 constexpr int digit_height = 5;
 
-int number_width(int number, int scale)
-{
+int number_width(int number, int scale) {
     const int digits = static_cast<int>(std::to_string(number).size());
     return (digits * (digit_width + 1) - 1) * scale;
 }
 
-int number_height(int scale) { return digit_height * scale; }
+int number_height(int scale) {
+    return digit_height * scale;
+}
 
-void draw_number(canvas& c, int number, int x0, int y0, int scale, std::uint8_t ink)
-{
+void draw_number(canvas& c, int number, int x0, int y0, int scale, std::uint8_t ink) {
     int x = x0;
     for (char ch : std::to_string(number)) {
         const auto& glyph = digit_font[static_cast<std::size_t>(ch - '0')];
@@ -185,23 +195,26 @@ void draw_number(canvas& c, int number, int x0, int y0, int scale, std::uint8_t 
 
 // The number centred across the picture at line y0, on a plate one pixel
 // wider all round when plate >= 0.
-void draw_label(canvas& c, int number, int y0, int scale, int plate, std::uint8_t ink)
-{
+void draw_label(canvas& c, int number, int y0, int scale, int plate, std::uint8_t ink) {
     const int width = number_width(number, scale);
     const int x0 = (c.size - width) / 2;
     if (plate >= 0)
-        fill_rect(c, x0 - 1, y0 - 1, width + 2, number_height(scale) + 2, static_cast<std::uint8_t>(plate));
+        fill_rect(c, x0 - 1, y0 - 1, width + 2, number_height(scale) + 2,
+                  static_cast<std::uint8_t>(plate));
     draw_number(c, number, x0, y0, scale, ink);
 }
 
-int label_scale(const canvas& c) { return c.size >= 32 ? 2 : 1; }
+int label_scale(const canvas& c) {
+    return c.size >= 32 ? 2 : 1;
+}
 
-int centred_label_line(const canvas& c) { return (c.size - number_height(label_scale(c))) / 2; }
+int centred_label_line(const canvas& c) {
+    return (c.size - number_height(label_scale(c))) / 2;
+}
 
 // A background colour and a frame colour that differ from each other and
 // between neighbouring numbers.
-void draw_plain(canvas& c, int n, const colour_scheme& s)
-{
+void draw_plain(canvas& c, int n, const colour_scheme& s) {
     const int count = static_cast<int>(s.backgrounds.size());
     const int bg_index = n % count;
     const int frame_index = (bg_index + 1 + (n / count) % (count - 1)) % count;
@@ -214,21 +227,21 @@ void draw_plain(canvas& c, int n, const colour_scheme& s)
 // Waves one line apart in height, repeating every 16 pixels across.
 constexpr std::array<int, 16> wave_offsets{0, 1, 1, 2, 2, 2, 1, 1, 0, -1, -1, -2, -2, -2, -1, -1};
 
-void draw_water(canvas& c, const colour_scheme& s)
-{
+void draw_water(canvas& c, const colour_scheme& s) {
     for (int y = 0; y < c.size; ++y)
         for (int x = 0; x < c.size; ++x) {
             const int shifted = x + 3 * (y / 8);
             const int phase = (y + wave_offsets[static_cast<std::size_t>(shifted % 16)] + 16) % 8;
-            const std::uint8_t colour = phase == 0 ? s.water[2] : (phase == 1 || phase == 7) ? s.water[1] : s.water[0];
+            const std::uint8_t colour = phase == 0                   ? s.water[2]
+                                        : (phase == 1 || phase == 7) ? s.water[1]
+                                                                     : s.water[0];
             set_pixel(c, x, y, colour);
         }
 }
 
 // Blades of varying height along the bottom, leaning left or right, below
 // the number.
-void draw_grass(canvas& c, int n, const colour_scheme& s)
-{
+void draw_grass(canvas& c, int n, const colour_scheme& s) {
     fill_rect(c, 0, 0, c.size, c.size, 0);
     const int quarter = c.size / 4;
     for (int i = 0, x = n % 3; x < c.size; ++i, x += 3) {
@@ -244,8 +257,7 @@ void draw_grass(canvas& c, int n, const colour_scheme& s)
 // Reference pictures for the water remake: a shore along the edges chosen
 // by the four bits of k and an island in the middle carrying the number.
 // Everything drawn is non-zero, everything else 0.
-void draw_shore(canvas& c, int n, const colour_scheme& s)
-{
+void draw_shore(canvas& c, int n, const colour_scheme& s) {
     const int k = n - first_shore_shape;
     const int band = c.size / 5;
     const int scale_step = c.size / 16;
@@ -273,19 +285,21 @@ void draw_shore(canvas& c, int n, const colour_scheme& s)
 
 // Triangle k of the square: 0 upper left, 1 upper right, 2 lower right,
 // 3 lower left, each with its diagonal.
-bool in_triangle(int k, int x, int y, int size)
-{
+bool in_triangle(int k, int x, int y, int size) {
     switch (k) {
-    case 0: return x + y <= size - 1;
-    case 1: return x >= y;
-    case 2: return x + y >= size - 1;
-    default: return x <= y;
+    case 0:
+        return x + y <= size - 1;
+    case 1:
+        return x >= y;
+    case 2:
+        return x + y >= size - 1;
+    default:
+        return x <= y;
     }
 }
 
 // The number sits in the triangle's corner, wholly inside the drawn half.
-void draw_triangle(canvas& c, int n, const colour_scheme& s)
-{
+void draw_triangle(canvas& c, int n, const colour_scheme& s) {
     const int k = n - first_triangle_shape;
     for (int y = 0; y < c.size; ++y)
         for (int x = 0; x < c.size; ++x)
@@ -300,8 +314,7 @@ void draw_triangle(canvas& c, int n, const colour_scheme& s)
 
 // A brick wall: half of it turns to water in the remade picture, which
 // shows at a glance which half the tools chose.
-void draw_bricks(canvas& c, int n, const colour_scheme& s)
-{
+void draw_bricks(canvas& c, int n, const colour_scheme& s) {
     const int course = c.size / 8;
     const int brick = c.size / 4;
     for (int y = 0; y < c.size; ++y)
@@ -314,8 +327,7 @@ void draw_bricks(canvas& c, int n, const colour_scheme& s)
 }
 
 // The landform picture for number n: a TILES.CH shape or an EGA/CGA tile.
-void draw_landform(canvas& c, int n, const colour_scheme& s)
-{
+void draw_landform(canvas& c, int n, const colour_scheme& s) {
     if (n == water_shape)
         draw_water(c, s);
     else if (n >= first_shore_shape && n < first_shore_shape + 16)
@@ -333,8 +345,7 @@ void draw_landform(canvas& c, int n, const colour_scheme& s)
 // A small figure for NPC.CH. Bit 3 (the fourth plane) is set on the whole
 // figure and on a black outline round it, so the mask shows the silhouette;
 // the number in the corner is left out of the mask.
-void draw_figure(canvas& c, int n)
-{
+void draw_figure(canvas& c, int n) {
     constexpr std::uint8_t mask_bit = 8;
     constexpr std::uint8_t skin = 6;
     const auto colour = [](int v) { return static_cast<std::uint8_t>(1 + v % 7); };
@@ -347,20 +358,20 @@ void draw_figure(canvas& c, int n)
     const int facing = (n & 1) ? 1 : -1;
 
     canvas body = make_canvas(c.size);
-    for (int y = 4; y <= 12; ++y)  // head, a disc of radius 4 round (16, 8)
+    for (int y = 4; y <= 12; ++y) // head, a disc of radius 4 round (16, 8)
         for (int x = 12; x <= 20; ++x)
             if ((x - 16) * (x - 16) + (y - 8) * (y - 8) <= 17)
                 set_pixel(body, x, y, skin);
     if (has_hat)
         fill_rect(body, 11, 3, 11, 3, hat);
-    fill_rect(body, 15, 13, 3, 1, skin);                        // neck
-    fill_rect(body, 12 - girth, 14, 9 + 2 * girth, 9, tunic);   // tunic
+    fill_rect(body, 15, 13, 3, 1, skin);                      // neck
+    fill_rect(body, 12 - girth, 14, 9 + 2 * girth, 9, tunic); // tunic
     const int arm_top = arms_up ? 8 : 15;
     fill_rect(body, 10 - girth, arm_top, 2, 8, tunic);
     fill_rect(body, 21 + girth, arm_top, 2, 8, tunic);
     fill_rect(body, 13, 23, 3, 7, legs);
     fill_rect(body, 17, 23, 3, 7, legs);
-    fill_rect(body, facing < 0 ? 11 : 13, 30, 5, 1, legs);     // feet point the way it faces
+    fill_rect(body, facing < 0 ? 11 : 13, 30, 5, 1, legs); // feet point the way it faces
     fill_rect(body, facing < 0 ? 15 : 17, 30, 5, 1, legs);
 
     const auto in_body = [&](int x, int y) {
@@ -370,7 +381,8 @@ void draw_figure(canvas& c, int n)
         for (int x = 0; x < c.size; ++x) {
             if (in_body(x, y))
                 set_pixel(c, x, y, static_cast<std::uint8_t>(get_pixel(body, x, y) | mask_bit));
-            else if (in_body(x - 1, y) || in_body(x + 1, y) || in_body(x, y - 1) || in_body(x, y + 1))
+            else if (in_body(x - 1, y) || in_body(x + 1, y) || in_body(x, y - 1) ||
+                     in_body(x, y + 1))
                 set_pixel(c, x, y, mask_bit);
             else
                 set_pixel(c, x, y, 0);
@@ -385,8 +397,7 @@ void draw_figure(canvas& c, int n)
 
 // Planar shape: plane p holds bit p of every pixel, plane 0 first; each
 // plane 32 lines of 4 bytes, leftmost pixel in bit 7.
-void pack_planar(const canvas& c, int planes, std::span<std::uint8_t> out)
-{
+void pack_planar(const canvas& c, int planes, std::span<std::uint8_t> out) {
     std::size_t at = 0;
     for (int p = 0; p < planes; ++p)
         for (int y = 0; y < c.size; ++y)
@@ -400,8 +411,7 @@ void pack_planar(const canvas& c, int planes, std::span<std::uint8_t> out)
 }
 
 // Packed tile: rows top to bottom, the leftmost pixel in the high bits.
-void pack_chunky(const canvas& c, int bits_per_pixel, std::span<std::uint8_t> out)
-{
+void pack_chunky(const canvas& c, int bits_per_pixel, std::span<std::uint8_t> out) {
     const int per_byte = 8 / bits_per_pixel;
     const int field = (1 << bits_per_pixel) - 1;
     std::size_t at = 0;
@@ -414,73 +424,70 @@ void pack_chunky(const canvas& c, int bits_per_pixel, std::span<std::uint8_t> ou
         }
 }
 
-std::vector<std::uint8_t> make_tiles_ch()
-{
+std::vector<std::uint8_t> make_tiles_ch() {
     std::vector<std::uint8_t> data(tiles_ch_size, 0);
     constexpr std::size_t record = std::size_t{tiles_ch_planes} * plane_bytes;
     for (int n = 0; n < shape_count; ++n) {
         canvas c = make_canvas(shape_size);
         draw_landform(c, n, shape_scheme);
-        pack_planar(c, tiles_ch_planes, std::span(data).subspan(static_cast<std::size_t>(n) * record, record));
+        pack_planar(c, tiles_ch_planes,
+                    std::span(data).subspan(static_cast<std::size_t>(n) * record, record));
     }
     return data;
 }
 
-std::vector<std::uint8_t> make_npc_ch()
-{
+std::vector<std::uint8_t> make_npc_ch() {
     std::vector<std::uint8_t> data(npc_ch_size, 0);
     constexpr std::size_t record = std::size_t{npc_ch_planes} * plane_bytes;
     for (int n = 0; n < shape_count; ++n) {
         canvas c = make_canvas(shape_size);
         draw_figure(c, n);
-        pack_planar(c, npc_ch_planes, std::span(data).subspan(static_cast<std::size_t>(n) * record, record));
+        pack_planar(c, npc_ch_planes,
+                    std::span(data).subspan(static_cast<std::size_t>(n) * record, record));
     }
     return data;
 }
 
-std::vector<std::uint8_t> make_tile_file(int bits_per_pixel, const colour_scheme& s)
-{
-    const std::size_t tile_bytes = std::size_t{tile_size} * tile_size * static_cast<std::size_t>(bits_per_pixel) / 8;
+std::vector<std::uint8_t> make_tile_file(int bits_per_pixel, const colour_scheme& s) {
+    const std::size_t tile_bytes =
+        std::size_t{tile_size} * tile_size * static_cast<std::size_t>(bits_per_pixel) / 8;
     std::vector<std::uint8_t> data(tile_bytes * tile_count, 0);
     for (int n = 0; n < tile_count; ++n) {
         canvas c = make_canvas(tile_size);
         draw_landform(c, n, s);
-        pack_chunky(c, bits_per_pixel, std::span(data).subspan(static_cast<std::size_t>(n) * tile_bytes, tile_bytes));
+        pack_chunky(c, bits_per_pixel,
+                    std::span(data).subspan(static_cast<std::size_t>(n) * tile_bytes, tile_bytes));
     }
     return data;
 }
 
 // --- FAT12 disk -----------------------------------------------------------
 
-void put_le16(std::span<std::uint8_t> out, std::size_t at, std::uint32_t value)
-{
+void put_le16(std::span<std::uint8_t> out, std::size_t at, std::uint32_t value) {
     out[at] = static_cast<std::uint8_t>(value & 0xFF);
     out[at + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
 }
 
-void put_le32(std::span<std::uint8_t> out, std::size_t at, std::uint32_t value)
-{
+void put_le32(std::span<std::uint8_t> out, std::size_t at, std::uint32_t value) {
     put_le16(out, at, value & 0xFFFF);
     put_le16(out, at + 2, value >> 16);
 }
 
-std::span<std::uint8_t> unit(std::vector<std::uint8_t>& disk, int first, int count = 1)
-{
+std::span<std::uint8_t> unit(std::vector<std::uint8_t>& disk, int first, int count = 1) {
     return std::span(disk).subspan(static_cast<std::size_t>(first) * unit_size,
                                    static_cast<std::size_t>(count) * unit_size);
 }
 
 constexpr std::string_view volume_label = "VARNHOLM   ";
 
-void write_boot_sector(std::vector<std::uint8_t>& disk)
-{
+void write_boot_sector(std::vector<std::uint8_t>& disk) {
     auto boot = unit(disk, 0);
-    constexpr std::array<std::uint8_t, 3> jump{0xEB, 0x3C, 0x90};  // over the parameter block
+    constexpr std::array<std::uint8_t, 3> jump{0xEB, 0x3C, 0x90}; // over the parameter block
     std::copy(jump.begin(), jump.end(), boot.begin());
     std::memcpy(&boot[3], "KZSAMPLE", 8);
     put_le16(boot, 0x0B, unit_size);
-    boot[0x0D] = 1;  // sectors per cluster
-    put_le16(boot, 0x0E, fat_first_unit);  // reserved sectors
+    boot[0x0D] = 1;                       // sectors per cluster
+    put_le16(boot, 0x0E, fat_first_unit); // reserved sectors
     boot[0x10] = fat_copies;
     put_le16(boot, 0x11, root_entry_count);
     put_le16(boot, 0x13, unit_count);
@@ -488,14 +495,14 @@ void write_boot_sector(std::vector<std::uint8_t>& disk)
     put_le16(boot, 0x16, fat_units);
     put_le16(boot, 0x18, sectors_per_track);
     put_le16(boot, 0x1A, head_count);
-    put_le32(boot, 0x1C, 0);  // hidden sectors
-    put_le32(boot, 0x20, 0);  // the 16-bit total is enough
-    boot[0x24] = 0;           // drive number
-    boot[0x26] = 0x29;        // extended parameter block follows
-    put_le32(boot, 0x27, 0x19930401);  // fixed serial number
+    put_le32(boot, 0x1C, 0);          // hidden sectors
+    put_le32(boot, 0x20, 0);          // the 16-bit total is enough
+    boot[0x24] = 0;                   // drive number
+    boot[0x26] = 0x29;                // extended parameter block follows
+    put_le32(boot, 0x27, 0x19930401); // fixed serial number
     std::memcpy(&boot[0x2B], volume_label.data(), volume_label.size());
     std::memcpy(&boot[0x36], "FAT12   ", 8);
-    boot[0x3E] = 0xEB;  // boot code: wait for ever, this disk boots nothing
+    boot[0x3E] = 0xEB; // boot code: wait for ever, this disk boots nothing
     boot[0x3F] = 0xFE;
     boot[510] = 0x55;
     boot[511] = 0xAA;
@@ -503,8 +510,7 @@ void write_boot_sector(std::vector<std::uint8_t>& disk)
 
 // Two 12-bit entries share three bytes: the even one takes the first byte
 // and the low half of the second, the odd one the rest.
-void set_fat_entry(std::span<std::uint8_t> fat, int cluster, int value)
-{
+void set_fat_entry(std::span<std::uint8_t> fat, int cluster, int value) {
     const std::size_t at = static_cast<std::size_t>(cluster) * 3 / 2;
     if (cluster % 2 == 0) {
         fat[at] = static_cast<std::uint8_t>(value & 0xFF);
@@ -516,13 +522,12 @@ void set_fat_entry(std::span<std::uint8_t> fat, int cluster, int value)
 }
 
 struct disk_file {
-    std::string_view dir_name;  // 8.3 in directory form, 11 characters
+    std::string_view dir_name; // 8.3 in directory form, 11 characters
     std::vector<std::uint8_t> data;
-    std::vector<int> clusters;  // in chain order
+    std::vector<int> clusters; // in chain order
 };
 
-std::vector<int> cluster_runs(std::initializer_list<std::pair<int, int>> runs)
-{
+std::vector<int> cluster_runs(std::initializer_list<std::pair<int, int>> runs) {
     std::vector<int> clusters;
     for (const auto& [first, count] : runs)
         for (int i = 0; i < count; ++i)
@@ -530,15 +535,14 @@ std::vector<int> cluster_runs(std::initializer_list<std::pair<int, int>> runs)
     return clusters;
 }
 
-void write_dir_entry(std::span<std::uint8_t> entry, std::string_view dir_name, std::uint8_t attributes,
-                     int first, std::uint32_t size)
-{
+void write_dir_entry(std::span<std::uint8_t> entry, std::string_view dir_name,
+                     std::uint8_t attributes, int first, std::uint32_t size) {
     std::memcpy(entry.data(), dir_name.data(), dir_name.size());
     entry[11] = attributes;
-    put_le16(entry, 14, fixed_dos_time);  // created
+    put_le16(entry, 14, fixed_dos_time); // created
     put_le16(entry, 16, fixed_dos_date);
-    put_le16(entry, 18, fixed_dos_date);  // last access
-    put_le16(entry, 22, fixed_dos_time);  // written
+    put_le16(entry, 18, fixed_dos_date); // last access
+    put_le16(entry, 22, fixed_dos_time); // written
     put_le16(entry, 24, fixed_dos_date);
     put_le16(entry, 26, static_cast<std::uint32_t>(first));
     put_le32(entry, 28, size);
@@ -548,8 +552,7 @@ void write_dir_entry(std::span<std::uint8_t> entry, std::string_view dir_name, s
 // writes its directory entry. The layout is fixed, so a mismatch between a
 // file and its clusters is a mistake in this program: it is reported, not
 // written past.
-int store_files(std::vector<std::uint8_t>& disk, std::span<const disk_file> files)
-{
+int store_files(std::vector<std::uint8_t>& disk, std::span<const disk_file> files) {
     auto fat = unit(disk, fat_first_unit, fat_units);
     auto root = unit(disk, root_first_unit, root_units);
     set_fat_entry(fat, 0, 0xF00 | media_byte);
@@ -560,14 +563,16 @@ int store_files(std::vector<std::uint8_t>& disk, std::span<const disk_file> file
     int entry = 1;
     for (const disk_file& file : files) {
         const std::size_t needed = (file.data.size() + unit_size - 1) / unit_size;
-        if (file.dir_name.size() != 11 || file.clusters.size() != needed || entry >= root_entry_count) {
-            std::printf("internal error: bad layout for '%.*s'\n", static_cast<int>(file.dir_name.size()),
-                        file.dir_name.data());
+        if (file.dir_name.size() != 11 || file.clusters.size() != needed ||
+            entry >= root_entry_count) {
+            std::printf("internal error: bad layout for '%.*s'\n",
+                        static_cast<int>(file.dir_name.size()), file.dir_name.data());
             return -1;
         }
         for (std::size_t i = 0; i < file.clusters.size(); ++i) {
             const int cluster = file.clusters[i];
-            if (cluster < first_cluster || cluster > last_cluster || used[static_cast<std::size_t>(cluster)]) {
+            if (cluster < first_cluster || cluster > last_cluster ||
+                used[static_cast<std::size_t>(cluster)]) {
                 std::printf("internal error: bad cluster %d\n", cluster);
                 return -1;
             }
@@ -575,13 +580,15 @@ int store_files(std::vector<std::uint8_t>& disk, std::span<const disk_file> file
             const std::size_t offset = i * unit_size;
             const std::size_t length = std::min<std::size_t>(unit_size, file.data.size() - offset);
             auto target = unit(disk, cluster + first_data_unit - first_cluster);
-            std::copy_n(file.data.begin() + static_cast<std::ptrdiff_t>(offset), length, target.begin());
+            std::copy_n(file.data.begin() + static_cast<std::ptrdiff_t>(offset), length,
+                        target.begin());
             const bool last = i + 1 == file.clusters.size();
             set_fat_entry(fat, cluster, last ? end_of_chain : file.clusters[i + 1]);
         }
         const int first = file.clusters.empty() ? 0 : file.clusters.front();
-        write_dir_entry(root.subspan(static_cast<std::size_t>(entry) * dir_entry_size, dir_entry_size),
-                        file.dir_name, attr_archive, first, static_cast<std::uint32_t>(file.data.size()));
+        write_dir_entry(
+            root.subspan(static_cast<std::size_t>(entry) * dir_entry_size, dir_entry_size),
+            file.dir_name, attr_archive, first, static_cast<std::uint32_t>(file.data.size()));
         ++entry;
     }
     auto fat_copy = unit(disk, fat_first_unit + fat_units, fat_units);
@@ -589,10 +596,11 @@ int store_files(std::vector<std::uint8_t>& disk, std::span<const disk_file> file
     return 0;
 }
 
-std::vector<std::uint8_t> text_bytes(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> text_bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
 
-std::vector<std::uint8_t> repeated_text(std::string_view line, std::size_t size)
-{
+std::vector<std::uint8_t> repeated_text(std::string_view line, std::size_t size) {
     std::vector<std::uint8_t> data(size);
     for (std::size_t i = 0; i < size; ++i)
         data[i] = static_cast<std::uint8_t>(line[i % line.size()]);
@@ -610,8 +618,7 @@ std::vector<std::uint8_t> repeated_text(std::string_view line, std::size_t size)
 //   179-180  NPC.OLD (decoy)
 //   181-182  free
 //   183-230  NPC.CH, middle piece
-int build_disk(std::vector<std::uint8_t>& disk)
-{
+int build_disk(std::vector<std::uint8_t>& disk) {
     disk.assign(disk_size, 0);
     write_boot_sector(disk);
     const std::array<disk_file, 4> files{{
@@ -621,15 +628,15 @@ int build_disk(std::vector<std::uint8_t>& disk)
          {2}},
         {"TILES   CH ", make_tiles_ch(), cluster_runs({{35, 96}})},
         {"NPC     CH ", make_npc_ch(), cluster_runs({{131, 48}, {183, 48}, {3, 32}})},
-        {"NPC     OLD", repeated_text("decoy: these bytes are not part of NPC.CH\r\n", 1500), cluster_runs({{179, 2}})},
+        {"NPC     OLD", repeated_text("decoy: these bytes are not part of NPC.CH\r\n", 1500),
+         cluster_runs({{179, 2}})},
     }};
     return store_files(disk, files);
 }
 
 // The tools skip the FDI header unread and write it back as it was; the
 // geometry numbers are here only so that the header is not blank.
-std::vector<std::uint8_t> make_fdi_header()
-{
+std::vector<std::uint8_t> make_fdi_header() {
     std::vector<std::uint8_t> header(fdi_header_size, 0);
     put_le32(header, 0, static_cast<std::uint32_t>(fdi_header_size));
     put_le32(header, 4, static_cast<std::uint32_t>(disk_size));
@@ -649,8 +656,8 @@ using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 // Writes the parts one after another; a short write or a failed close
 // removes the half-written file and counts as failure.
-int write_file(const std::filesystem::path& path, std::initializer_list<std::span<const std::uint8_t>> parts)
-{
+int write_file(const std::filesystem::path& path,
+               std::initializer_list<std::span<const std::uint8_t>> parts) {
     const std::string name = path.string();
     file_ptr file(std::fopen(name.c_str(), "wb"));
     if (!file) {
@@ -672,8 +679,7 @@ int write_file(const std::filesystem::path& path, std::initializer_list<std::spa
     return 0;
 }
 
-int run(int argc, char** argv)
-{
+int run(int argc, char** argv) {
     if (argc != 2) {
         std::fputs("usage: make_sample OUTPUT_DIR\n", stdout);
         return 1;
@@ -697,17 +703,17 @@ int run(int argc, char** argv)
         return 1;
     }
 
-    if (write_file(dir / "KZ_Varnholm.fdi", {header, disk}) < 0 || write_file(dir / "kz-varnholm.xdf", {disk}) < 0 ||
+    if (write_file(dir / "KZ_Varnholm.fdi", {header, disk}) < 0 ||
+        write_file(dir / "kz-varnholm.xdf", {disk}) < 0 ||
         write_file(dir / "TILES.16", {ega}) < 0 || write_file(dir / "TILES.4", {cga}) < 0)
         return 1;
     return 0;
 }
 
-}  // namespace
-}  // namespace kz
+} // namespace
+} // namespace kz
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     try {
         const int status = kz::run(argc, argv);
         if (std::fflush(stdout) != 0)

@@ -41,7 +41,8 @@ constexpr std::array<pixel_runs, 4> plane_runs = make_plane_runs();
 // ORs one shape record into its square of the sheet, eight pixels at a time.
 // The plane count is a template argument so that the plane loop unrolls.
 template <int planes>
-void or_planes(std::uint8_t* square, const std::uint8_t* record, const std::array<int, 4>& plane_bit) {
+void or_planes(std::uint8_t* square, const std::uint8_t* record,
+               const std::array<int, 4>& plane_bit) {
     std::array<const std::uint64_t*, 4> runs{};
     for (int p = 0; p < planes; ++p) {
         runs[p] = plane_runs[plane_bit[p]].data();

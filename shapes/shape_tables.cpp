@@ -99,14 +99,14 @@ bool is_landform_shape(int shape_row, int shape_column) {
 } // namespace
 
 constinit const std::array<std::uint8_t, shapes_per_file> shape_flags = make_shape_flags();
-constinit const std::array<std::int32_t, shapes_per_file> water_reference =
-    make_water_reference();
+constinit const std::array<std::int32_t, shapes_per_file> water_reference = make_water_reference();
 
 int is_dungeon_grass(int shape_row, int shape_column) {
     if (!is_landform_shape(shape_row, shape_column)) {
         return 0;
     }
-    return (shape_flags[shape_row * sheet_columns + shape_column] & flag_dungeon_grass) != 0 ? 1 : 0;
+    return (shape_flags[shape_row * sheet_columns + shape_column] & flag_dungeon_grass) != 0 ? 1
+                                                                                             : 0;
 }
 
 int water_remake_code(int shape_row, int shape_column) {

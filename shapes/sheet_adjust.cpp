@@ -44,8 +44,9 @@ void remake_water(sheet_span sheet) {
             const int water_code = inverted ? -code : code;
             for (int y = 0; y < shape_size; ++y) {
                 std::uint8_t* line = sheet.data() + sheet_offset(shape_row, shape_column, y);
-                const std::uint8_t* water = sheet.data() + sheet_offset(water_shape / sheet_columns,
-                                                                        water_shape % sheet_columns, y);
+                const std::uint8_t* water =
+                    sheet.data() +
+                    sheet_offset(water_shape / sheet_columns, water_shape % sheet_columns, y);
                 if (is_triangle(water_code)) {
                     const int triangle = inverted ? opposite_triangle(water_code) : water_code;
                     for (int x = 0; x < shape_size; ++x) {
@@ -55,8 +56,8 @@ void remake_water(sheet_span sheet) {
                     }
                 } else {
                     const std::uint8_t* reference =
-                        sheet.data() + sheet_offset(water_code / sheet_columns,
-                                                    water_code % sheet_columns, y);
+                        sheet.data() +
+                        sheet_offset(water_code / sheet_columns, water_code % sheet_columns, y);
                     for (int x = 0; x < shape_size; ++x) {
                         if ((reference[x] != 0) != inverted) {
                             line[x] = water[x];

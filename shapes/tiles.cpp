@@ -28,6 +28,7 @@ const palette16 ega_palette = {
 };
 
 // CGA palette 1: black, cyan, magenta, light grey; the rest is unused.
+// clang-format off
 const palette16 cga_palette = {
     //  B     G     R   fourth
     0x00, 0x00, 0x00, 0, // 0 black
@@ -38,6 +39,7 @@ const palette16 cga_palette = {
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // 8-11
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // 12-15
 };
+// clang-format on
 
 const color_map ega_mirror_room_map = {0, 5, 4, 4, 2, 1, 2, 7, 8, 12, 12, 12, 10, 9, 14, 15};
 // CGA pixels are 0-3; cyan and magenta exchange.

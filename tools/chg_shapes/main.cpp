@@ -64,7 +64,8 @@ std::array<std::uint8_t, sheet_bytes> mask_sheet;
 void print_usage() {
     std::fputs("usage: " KZ_PROGRAM_NAME " [options] SHAPES.BMP [MASK.BMP]\n", stdout);
     std::fputs("option: --disk DISK-IMG     disk image name of Varnholm Disk\n", stdout);
-    std::fputs("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n", stdout);
+    std::fputs("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n",
+               stdout);
     std::fputs("        --write DISK-IMG    disk image name of modified Varnholm Disk\n", stdout);
     std::fputs("        --only-tiles        change landform shapes (TILES.CH) only\n", stdout);
     std::fputs("        --only-npc          change npc shapes (NPC.CH) only\n", stdout);
@@ -263,8 +264,7 @@ int run_changer(const settings& run) {
     }
     if (run.mask_path != nullptr) {
         int mask_rows = 0;
-        if (load_sheet_bitmap(run.mask_path, &mask_rows, 1, mask_palette.data(), mask_sheet) <
-            0) {
+        if (load_sheet_bitmap(run.mask_path, &mask_rows, 1, mask_palette.data(), mask_sheet) < 0) {
             std::printf("read mask file error '%s'\n", run.mask_path);
             return 1;
         }

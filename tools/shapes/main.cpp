@@ -41,7 +41,8 @@ std::array<std::uint8_t, sheet_bytes> mask_sheet;
 void print_usage() {
     std::fputs("usage: " KZ_PROGRAM_NAME " [options] OUTPUT.BMP [MASK.BMP]\n", stdout);
     std::fputs("option: --disk DISK-IMG     disk image name of Varnholm Disk\n", stdout);
-    std::fputs("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n", stdout);
+    std::fputs("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n",
+               stdout);
     std::fputs("        --dungeon           change color of grass shapes\n", stdout);
     std::fputs("        --mirror-room       use alternate colors for mirror room\n", stdout);
     std::fputs("        --no-remake-water   do not remake water shapes\n", stdout);
