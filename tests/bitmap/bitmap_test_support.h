@@ -1,79 +1,144 @@
-// Shared pieces of the bitmap tests: scratch directories, running the
-// independent tools that make and check fixtures, streams over byte vectors,
-// and asymmetric test pictures.
+// Shared pieces of the bitmap tests: streams over byte vectors, scratch
+// directories for the independent tools, and asymmetric test pictures.
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <cstdio>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
 #include <filesystem>
+#include <fstream>
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "bitmap/bitmap.h"
 
 namespace kz::test {
 
 using bytes = std::vector<std::uint8_t>;
-
 struct file_closer {
     void operator()(std::FILE* stream) const { std::fclose(stream); }
 };
 using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at the end of the test.
-class scratch_dir {
-  public:
-    scratch_dir();
-    ~scratch_dir();
-    scratch_dir(const scratch_dir&) = delete;
-    scratch_dir& operator=(const scratch_dir&) = delete;
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
+struct scratch_dir {
+    std::string path = (std::filesystem::temp_directory_path() / "kz_bitmap_XXXXXX").string();
+    scratch_dir() { EXPECT_NE(mkdtemp(path.data()), nullptr); }
+    ~scratch_dir() { std::filesystem::remove_all(path, ignored); }
+    std::string file(const std::string& name) const { return path + "/" + name; }
+    std::error_code ignored;
 };
 
-// Runs a shell command; returns its exit status and its standard output.
-int run(const std::string& command, std::string* output = nullptr);
-std::string quoted(const std::string& text);
+inline int run(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
-bytes read_file(const std::string& path);
-void write_file(const std::string& path, const bytes& content);
+inline file_ptr stream_of(const bytes& content) {
+    file_ptr stream(std::tmpfile());
+    std::fwrite(content.data(), 1, content.size(), stream.get());
+    std::rewind(stream.get());
+    return stream;
+}
 
-// A read stream positioned at the start of the bytes.
-file_ptr stream_of(const bytes& content);
-// What a function writes into a fresh stream.
-bytes written_by(const std::function<void(std::FILE*)>& write);
-// What a function prints on standard output.
-std::string printed_by(const std::function<void()>& action);
+inline bytes written_by(const std::function<void(std::FILE*)>& write) {
+    file_ptr stream(std::tmpfile());
+    write(stream.get());
+    bytes content(static_cast<std::size_t>(std::ftell(stream.get())));
+    std::rewind(stream.get());
+    EXPECT_EQ(std::fread(content.data(), 1, content.size(), stream.get()), content.size());
+    return content;
+}
+
+inline std::string printed_by(const std::function<void()>& action) {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    action();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
 
 struct rgb {
-    std::uint8_t red = 0;
-    std::uint8_t green = 0;
-    std::uint8_t blue = 0;
-    bool operator==(const rgb&) const = default;
+    std::uint8_t red = 0, green = 0, blue = 0;
 };
 
-// Colour number i of the test colours: all distinct, no two sharing a
-// component pattern, and each component a value that survives the 5-bit
-// narrowing of 16-bit pixels and the widening back.
-rgb test_colour(int i);
-// A colour index for pixel (x, y) of a picture of n colours; no symmetry, so
-// a flipped row order or reversed row shows.
-int picture_index(int x, int y, int n);
+// Test colour i (0-255): black, white, then others, all distinct, each
+// component a widened 5-bit value, so that it survives a 16-bit pixel.
+inline rgb test_colour(int i) {
+    if (i < 2) {
+        return i == 0 ? rgb{} : rgb{255, 255, 255};
+    }
+    const auto widen = [](int v) { return static_cast<std::uint8_t>(v << 3 | v >> 2); };
+    const int a = i % 32, b = i / 32;
+    return {widen((a * 7 + 3) % 32), widen((a * 13 + b * 5 + 1) % 32),
+            widen((b * 9 + a * 3 + 17) % 32)};
+}
 
-// A palette of the given entries (4 bytes each) holding the test colours in
-// order, the fourth byte of entry i set to 0x80 | i so that it can be traced.
-bytes test_palette(int entries);
-rgb palette_colour(const std::uint8_t* palette, int index);
+// Colour number of pixel (x, y) of a picture of n colours, with no symmetry,
+// so flipped rows and reversed pixels show.
+inline int picture_index(int x, int y, int n) {
+    return (7 * x + 3 * y * y + x * y + y) % n;
+}
 
-// Puts the Pillow helper script into the directory; returns its path.
-std::string pillow_helper(const scratch_dir& dir);
-// Runs the Pillow helper script with the arguments.
-int run_pillow(const scratch_dir& dir, const std::string& arguments, std::string* output);
+// The test colours in order, the fourth byte of entry i 0x80 | i, so it can be traced.
+inline bytes test_palette(int entries) {
+    bytes palette;
+    for (int i = 0; i < entries; ++i) {
+        const rgb c = test_colour(i);
+        palette.insert(palette.end(), {c.blue, c.green, c.red, std::uint8_t(0x80 | i)});
+    }
+    return palette;
+}
+
+// A pixel of test colour i: the index when indexed; bit 15 of a 16-bit pixel
+// is set when the fourth byte is not 0.
+inline void put_pixel(bytes& out, int bits, int i, int index, std::uint8_t fourth) {
+    const rgb c = test_colour(i);
+    const unsigned v =
+        (fourth ? 0x8000 : 0) | (c.red >> 3) << 10 | (c.green >> 3) << 5 | c.blue >> 3;
+    if (bits <= 8) {
+        out.push_back(static_cast<std::uint8_t>(index));
+    } else if (bits == 16) {
+        out.insert(out.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
+    } else {
+        out.insert(out.end(), {c.blue, c.green, c.red});
+        out.resize(out.size() + (bits == 32), fourth);
+    }
+}
+
+// Colours of a picture: at most the palette's (for indexed bit counts) or 40.
+inline int colours_at(int bits) {
+    return bits <= 8 ? 1 << bits : 40;
+}
+
+// A picture of test colours; the index is the colour, so that it goes with test_palette.
+inline bytes make_picture(int width, int height, int bits) {
+    bytes pixels;
+    for (int i = 0; i < width * height; ++i) {
+        const int colour = picture_index(i % width, i / width, colours_at(bits));
+        put_pixel(pixels, bits, colour, colour, bits == 32 ? std::uint8_t(i) : 0);
+    }
+    return pixels;
+}
+
+// A 9 x 5 picture of n test colours as a PPM file: what readers should see.
+inline std::string ppm_picture(int n) {
+    std::string ppm = "P6\n9 5\n255\n";
+    for (int i = 0; i < 45; ++i) {
+        const rgb c = test_colour(picture_index(i % 9, i / 9, n));
+        ppm.append({char(c.red), char(c.green), char(c.blue)});
+    }
+    return ppm;
+}
+
+// The file that write_bitmap makes of a picture, with the test palette
+// when indexed.
+inline bytes bitmap_file(int width, int height, int bits, const bytes& pixels) {
+    bitmap_header header;
+    const bytes palette = test_palette(bits <= 8 ? 1 << bits : 0);
+    EXPECT_EQ(make_bitmap_header(&header, width, height, static_cast<std::uint16_t>(bits)), 0);
+    return written_by([&](std::FILE* s) {
+        EXPECT_EQ(write_bitmap(s, &header, palette.data(), pixels.data()), 0);
+    });
+}
 
 } // namespace kz::test
