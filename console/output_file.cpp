@@ -138,12 +138,17 @@ int commit_output_file(output_file* out) {
     if (!close_stream(out, out->replaces_file)) {
         return commit_failed(out);
     }
-    // An existing target keeps its permission bits; a new file gets what
-    // fopen() would have given it.
+    // An existing target keeps its permission bits, and its owner where we
+    // may give it (root replacing a user's image must not leave it root's);
+    // a new file gets what fopen() would have given it. The owner comes
+    // first, as changing it may clear set-id bits.
     struct stat st {};
-    const mode_t mode = ::stat(out->path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
-                            ? st.st_mode & 07777
-                            : new_file_mode();
+    const bool replacing = ::stat(out->path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const mode_t mode = replacing ? st.st_mode & 07777 : new_file_mode();
+    if (replacing) {
+        // Failure only means we may not give the file away; it stays ours.
+        static_cast<void>(::chown(out->temp_path.c_str(), st.st_uid, st.st_gid));
+    }
     if (::chmod(out->temp_path.c_str(), mode) != 0 ||
         std::rename(out->temp_path.c_str(), out->path.c_str()) != 0) {
         return commit_failed(out);
