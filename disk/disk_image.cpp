@@ -1,20 +1,16 @@
 // Loading a floppy image whole into memory and unpacking its FAT12 table.
 #include "disk/disk.h"
 
+#include "console/input_file.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <limits>
-#include <memory>
 #include <new>
 
 namespace kz {
 
 namespace {
-
-struct file_closer {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 // The fixed layout puts the root directory in units 5 to 10; an image that
 // stops before its end cannot be the disk, and refusing it here keeps every
@@ -34,7 +30,7 @@ int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset
     release_disk_image(disk);
     disk->disk_offset = disk_offset;
 
-    file_ptr stream(std::fopen(path, "rb"));
+    input_file stream = open_input_file(path);
     if (!stream) {
         std::printf("open error '%s'\n", path);
         return fail_load(disk);

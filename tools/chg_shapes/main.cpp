@@ -8,6 +8,7 @@
 // and the format named in the usage text.
 #include "bitmap/bitmap.h"
 #include "console/console.h"
+#include "console/input_file.h"
 #include "disk/disk.h"
 #include "shapes/shapes.h"
 
@@ -141,11 +142,6 @@ std::optional<std::string> make_new_image_name(const char* path) {
     }
 }
 
-struct file_closer {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using input_file = std::unique_ptr<std::FILE, file_closer>;
-
 // Reads a bitmap of the sheet's width and 512 to 1024 lines and converts it
 // into target at the given depth by nearest colour in the given palette.
 // Stores its number of shape rows (16 to 32). 0, or -1 after a message.
@@ -155,7 +151,7 @@ int load_sheet_bitmap(const char* path, int* rows_out, int depth, const std::uin
     buffer_slot file_palette;
     buffer_slot pixels;
     {
-        input_file stream(std::fopen(path, "rb"));
+        input_file stream = open_input_file(path);
         if (!stream) {
             std::printf("open error '%s'\n", path);
             return -1;

@@ -2,13 +2,13 @@
 // file into one 4-bit bitmap, the tile sheet.
 #include "bitmap/bitmap.h"
 #include "console/console.h"
+#include "console/input_file.h"
 #include "shapes/tiles.h"
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <span>
 
 namespace {
@@ -75,14 +75,10 @@ int parse_arguments(int argc, char** argv, settings* run) {
     return 0;
 }
 
-struct file_closer {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-
 // Reads the first buffer.size() bytes of a tile file. Anything after them is
 // never looked at, so a longer file is accepted as it is.
 int read_tiles_file(const char* path, std::span<std::uint8_t> buffer) {
-    std::unique_ptr<std::FILE, file_closer> stream(std::fopen(path, "rb"));
+    input_file stream = open_input_file(path);
     if (!stream) {
         std::printf("open error '%s'\n", path);
         return -1;
