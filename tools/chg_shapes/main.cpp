@@ -8,9 +8,9 @@
 // and the format named in the usage text.
 #include "bitmap/bitmap.h"
 #include "console/console.h"
-#include "console/input_file.h"
 #include "disk/disk.h"
 #include "shapes/shapes.h"
+#include "tools/chg_shapes/sheet_bitmap.h"
 
 #include <array>
 #include <cstdint>
@@ -27,25 +27,6 @@ using namespace kz;
 
 constexpr const char* tiles_ch_name = "TILES.CH";
 constexpr const char* npc_ch_name = "NPC.CH";
-
-constexpr std::uint32_t min_sheet_height = shape_size * tiles_shape_rows; // TILES.CH rows only
-
-// The eight sheet colours, then eight entries that can never win: the
-// nearest-colour search keeps the lowest index on ties, so whatever a
-// bitmap's own palette, every pixel becomes an index 0-7. The fourth plane
-// comes from the mask alone.
-constexpr palette16 changer_palette = {
-    0,   0,   0,   0, // black
-    255, 0,   0,   0, // blue
-    0,   0,   255, 0, // red
-    255, 0,   255, 0, // magenta
-    0,   255, 0,   0, // green
-    255, 255, 0,   0, // cyan
-    0,   255, 255, 0, // yellow
-    255, 255, 255, 0, // white
-    0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-};
 
 struct settings {
     const char* shapes_path = nullptr;
@@ -140,43 +121,6 @@ std::optional<std::string> make_new_image_name(const char* path) {
         std::fputs("memory exhaust!\n", stdout);
         return std::nullopt;
     }
-}
-
-// Reads a bitmap of the sheet's width and 512 to 1024 lines and converts it
-// into target at the given depth by nearest colour in the given palette.
-// Stores its number of shape rows (16 to 32). 0, or -1 after a message.
-int load_sheet_bitmap(const char* path, int* rows_out, int depth, const std::uint8_t* palette,
-                      std::span<std::uint8_t> target) {
-    bitmap_header header;
-    buffer_slot file_palette;
-    buffer_slot pixels;
-    {
-        input_file stream = open_input_file(path);
-        if (!stream) {
-            std::printf("open error '%s'\n", path);
-            return -1;
-        }
-        if (read_bitmap(stream.get(), &header, &file_palette, &pixels, 0) < 0) {
-            std::printf("read error '%s'\n", path);
-            return -1;
-        }
-    }
-    const auto height = static_cast<std::uint32_t>(header.height);
-    if (header.width != sheet_width || height < min_sheet_height || height > sheet_height) {
-        std::printf("bitmap size error '%s' %d x %d\n", path, static_cast<int>(header.width),
-                    header.height);
-        return -1;
-    }
-    *rows_out = header.height / shape_size;
-
-    buffer_slot target_slot = borrowed_slot(target.data(), target.size());
-    if (convert_bitmap(sheet_width, header.height, header.bit_count, file_palette.data,
-                       std::span<const std::uint8_t>(pixels.data, pixels.size), depth, palette,
-                       &target_slot) < 0) {
-        std::printf("convert bitmap error '%s'\n", path);
-        return -1;
-    }
-    return 0;
 }
 
 // Loads the image, reads both shape files whatever is to be changed, encodes

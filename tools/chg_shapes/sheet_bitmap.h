@@ -1,0 +1,33 @@
+// The changers' reading of an edited sheet bitmap: a BMP of the sheet's
+// width and 512 to 1024 lines, in any bit count the bitmap reader takes,
+// brought to the sheet's depth by nearest colour.
+#pragma once
+
+#include "shapes/shapes.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+namespace kz {
+
+constexpr std::uint32_t min_sheet_height = shape_size * tiles_shape_rows; // TILES.CH rows only
+
+// The eight sheet colours, then eight entries that can never win: the
+// nearest-colour search keeps the lowest index on ties, so whatever a
+// bitmap's own palette, every pixel becomes an index 0-7. The fourth plane
+// comes from the mask alone.
+extern const palette16 changer_palette;
+
+// Reads the bitmap from an open stream (path only names it in messages) and
+// converts it into target at the given depth by nearest colour in the given
+// palette. Stores its number of shape rows (16 to 32). 0, or -1 after a
+// message. The stream is the caller's to close.
+int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int depth,
+                      const std::uint8_t* palette, std::span<std::uint8_t> target);
+
+// The same from the file at path.
+int load_sheet_bitmap(const char* path, int* rows_out, int depth, const std::uint8_t* palette,
+                      std::span<std::uint8_t> target);
+
+} // namespace kz
