@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <vector>
 
 namespace kz {
 
@@ -55,13 +57,11 @@ std::int32_t get_le32_signed(const std::uint8_t* src) {
     return static_cast<std::int32_t>(value);
 }
 
-// The steps that reading and replacing share: name conversion, look-up, size
-// check and chain walk. copy(image_offset, file_offset, count) moves the bytes
-// of one cluster in whichever direction the caller needs. Every step of the
-// walk uses up a cluster's worth of the length, so a chain that loops ends.
-template <typename Copy>
-int walk_file(const disk_image* disk, const char* name, std::size_t length, int ignore_case,
-              Copy copy) {
+// The steps that reading and replacing share before the chain: name
+// conversion, look-up and size check. Gives the first cluster and the number
+// of bytes to move.
+int locate_file(const disk_image* disk, const char* name, std::size_t length, int ignore_case,
+                std::int64_t* first_cluster, std::int64_t* requested) {
     char dir_name[dir_name_length + 1];
     if (make_dir_name(dir_name, name) != 0) {
         std::printf("illegal filename '%s'\n", name);
@@ -75,24 +75,43 @@ int walk_file(const disk_image* disk, const char* name, std::size_t length, int 
 
     // No file in an image of at most INT32_MAX bytes can be longer, so a
     // larger request always fails the size check.
-    const auto requested = static_cast<std::int64_t>(
+    *requested = static_cast<std::int64_t>(
         std::min<std::size_t>(length, std::numeric_limits<std::int32_t>::max()));
-    if (entry.size < requested || length > std::numeric_limits<std::int32_t>::max()) {
+    if (entry.size < *requested || length > std::numeric_limits<std::int32_t>::max()) {
         std::printf("file size error '%s' %d < %d\n", name, static_cast<int>(entry.size),
-                    static_cast<int>(requested));
+                    static_cast<int>(*requested));
         return -1;
     }
-    if (entry.size > requested) {
+    if (entry.size > *requested) {
         std::printf("file size mismatch '%s' %d != %d ... ignored\n", name,
-                    static_cast<int>(entry.size), static_cast<int>(requested));
+                    static_cast<int>(entry.size), static_cast<int>(*requested));
     }
+    *first_cluster = entry.first_cluster;
+    return 0;
+}
 
-    std::int64_t cluster = entry.first_cluster;
+// Walks the chain for the first requested bytes; copy(image_offset,
+// file_offset, count) moves the bytes of one cluster in whichever direction
+// the caller needs. A chain that comes back to a cluster it has already
+// passed is damaged: following it would hand out the same bytes twice, and
+// an overwrite would lose the earlier part of the file in them. It fails
+// like any other broken chain, so every walk ends.
+template <typename Copy>
+int follow_chain(const disk_image* disk, const char* name, std::int64_t cluster,
+                 std::int64_t requested, Copy copy) {
+    std::vector<bool> passed;
+    try {
+        passed.resize(disk->fat.size());
+    } catch (const std::bad_alloc&) {
+        std::fputs("memory exhaust!\n", stdout);
+        return -1;
+    }
     for (std::int64_t done = 0; done < requested; done += disk_unit_size) {
-        if (!usable_cluster(disk, cluster)) {
+        if (!usable_cluster(disk, cluster) || passed[static_cast<std::size_t>(cluster)]) {
             std::printf("fat error '%s'\n", name);
             return -1;
         }
+        passed[static_cast<std::size_t>(cluster)] = true;
         const std::int64_t count = std::min<std::int64_t>(requested - done, disk_unit_size);
         copy(static_cast<std::size_t>(cluster_offset(disk, cluster)),
              static_cast<std::size_t>(done), static_cast<std::size_t>(count));
@@ -161,20 +180,34 @@ int find_root_entry(const disk_image* disk, const char* dir_name, int ignore_cas
 
 int read_disk_file(const disk_image* disk, const char* name, std::span<std::uint8_t> buffer,
                    int ignore_case) {
+    std::int64_t first = 0;
+    std::int64_t requested = 0;
+    if (locate_file(disk, name, buffer.size(), ignore_case, &first, &requested) != 0) {
+        return -1;
+    }
     const std::uint8_t* image = disk->image.data();
-    return walk_file(disk, name, buffer.size(), ignore_case,
-                     [&](std::size_t image_offset, std::size_t file_offset, std::size_t count) {
-                         std::memcpy(buffer.data() + file_offset, image + image_offset, count);
-                     });
+    return follow_chain(disk, name, first, requested,
+                        [&](std::size_t image_offset, std::size_t file_offset, std::size_t count) {
+                            std::memcpy(buffer.data() + file_offset, image + image_offset, count);
+                        });
 }
 
+// The chain is walked once without copying, so that a damaged one leaves the
+// image as it was rather than half overwritten.
 int replace_disk_file(disk_image* disk, const char* name, std::span<const std::uint8_t> data,
                       int ignore_case) {
+    std::int64_t first = 0;
+    std::int64_t requested = 0;
+    if (locate_file(disk, name, data.size(), ignore_case, &first, &requested) != 0 ||
+        follow_chain(disk, name, first, requested, [](std::size_t, std::size_t, std::size_t) {}) !=
+            0) {
+        return -1;
+    }
     std::uint8_t* image = disk->image.data();
-    return walk_file(disk, name, data.size(), ignore_case,
-                     [&](std::size_t image_offset, std::size_t file_offset, std::size_t count) {
-                         std::memcpy(image + image_offset, data.data() + file_offset, count);
-                     });
+    return follow_chain(disk, name, first, requested,
+                        [&](std::size_t image_offset, std::size_t file_offset, std::size_t count) {
+                            std::memcpy(image + image_offset, data.data() + file_offset, count);
+                        });
 }
 
 int write_disk_image(const disk_image* disk, const char* path) {

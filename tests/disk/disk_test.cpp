@@ -351,8 +351,9 @@ TEST_P(disk_files, damaged_chains_end_with_fat_error_and_never_hang) {
                  {"next_is_free", c[0], 0, 0, 3000, -1, {c[0]}},
                  {"chain_ends_early", c[0], 1, 0xFFF, 3000, -1, {c[0], c[1]}},
                  {"chain_past_the_length_is_not_followed", c[0], 1, 0, 2048, 0, {c[0], c[1]}},
-                 {"loop_back_to_first", c[0], 1, c[0], 3000, 0, {c[0], c[1], c[0]}},
-                 {"loop_on_itself", c[0], 0, c[0], 3000, 0, {c[0], c[0], c[0]}}};
+                 {"loop_back_to_first", c[0], 1, c[0], 3000, -1, {c[0], c[1]}},
+                 {"loop_on_itself", c[0], 0, c[0], 3000, -1, {c[0]}},
+                 {"loop_past_the_length_is_not_followed", c[0], 1, c[0], 2048, 0, {c[0], c[1]}}};
     const std::size_t entry = entry_of("ODD     BIN");
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);
@@ -378,6 +379,22 @@ TEST_P(disk_files, damaged_chains_end_with_fat_error_and_never_hang) {
                         expected.begin() + i * 1024);
         }
         EXPECT_TRUE(buffer == expected);
+
+        // Overwriting follows the same chain: a damaged one changes nothing,
+        // a sound one reads back as written.
+        const bytes data = pattern(k.length, 91);
+        const bytes before = damaged.image;
+        EXPECT_EQ(capture_stdout([&] {
+                      EXPECT_EQ(replace_disk_file(&damaged, "ODD.BIN", data, 1), k.result);
+                  }),
+                  out);
+        if (k.result != 0) {
+            EXPECT_TRUE(damaged.image == before);
+        } else {
+            bytes back(k.length);
+            capture_stdout([&] { EXPECT_EQ(read_disk_file(&damaged, "ODD.BIN", back, 1), 0); });
+            EXPECT_TRUE(back == data);
+        }
     }
 }
 
