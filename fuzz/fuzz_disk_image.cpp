@@ -1,0 +1,134 @@
+// Disk images from the fuzzer's bytes, loaded from a file or a memory
+// stream at the FDI or XDF data offset, then a file looked up, read,
+// overwritten and read again, and now and then the image written back.
+// Whatever the FAT and the directory claim, a file that was overwritten
+// must read back as written, and the image must keep its length.
+#include "disk/disk.h"
+#include "fuzz/fuzz_input.h"
+#include "shapes/shapes.h" // the sizes of the two shape files
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+
+using namespace kz;
+using namespace kz::fuzz;
+
+namespace {
+
+// One scratch directory per process for the file-based paths.
+const std::string& scratch_dir() {
+    static const std::string dir = [] {
+        std::string pattern = "/tmp/fuzz_disk_image.XXXXXX";
+        if (const char* base = std::getenv("TMPDIR"); base != nullptr && *base != '\0') {
+            pattern = std::string(base) + "/fuzz_disk_image.XXXXXX";
+        }
+        require(mkdtemp(pattern.data()) != nullptr, "scratch directory");
+        return pattern;
+    }();
+    return dir;
+}
+
+std::vector<std::uint8_t> read_whole_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+}
+
+constexpr std::array<const char*, 6> known_names = {
+    "TILES.CH", "NPC.CH", "tiles.ch", "Npc.Ch", "LONGFILENAME.EXT", "A.B.C",
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    input_cursor input{std::span(data, size)};
+    const std::uint8_t mode = input.take_byte();
+    const std::uint16_t length_choice = input.take_u16();
+    const std::int32_t offset = (mode & 0x01) ? fdi_disk_offset : xdf_disk_offset;
+    const int ignore_case = (mode >> 1) & 0x01;
+    const bool from_file = (mode & 0x04) != 0;
+    const bool write_back = (mode & 0x08) != 0;
+
+    // The name: one the programs use (or a near miss), or 12 bytes of input.
+    std::array<char, 13> name_bytes{};
+    const char* name = nullptr;
+    if (mode & 0x10) {
+        const auto part = input.take(12);
+        std::copy(part.begin(), part.end(), name_bytes.begin());
+        name = name_bytes.data();
+    } else {
+        name = known_names[(mode >> 5) % known_names.size()];
+    }
+    // Exactly a shape file's size, or anything up to 64 KiB.
+    std::size_t length = length_choice;
+    if (length_choice == 0xFFFF) {
+        length = tiles_ch_size;
+    } else if (length_choice == 0xFFFE) {
+        length = npc_ch_size;
+    }
+
+    disk_image disk;
+    int loaded = -1;
+    if (from_file) {
+        const std::string path = scratch_dir() + "/image";
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(input.bytes.data()),
+                      static_cast<std::streamsize>(input.bytes.size()));
+            require(out.good(), "scratch image written");
+        }
+        loaded = load_disk_image(&disk, path.c_str(), offset);
+    } else {
+        std::vector<std::uint8_t> copy;
+        stream in = open_memory_stream(input.bytes, &copy);
+        if (!in) {
+            return 0;
+        }
+        loaded = load_disk_stream(&disk, in.get(), "memory", offset);
+    }
+    if (loaded != 0) {
+        require(loaded == -1 && disk.image.empty() && disk.fat.empty(),
+                "a failed load leaves an empty record");
+        return 0;
+    }
+    require(disk.image.size() == input.bytes.size() &&
+                std::memcmp(disk.image.data(), input.bytes.data(), input.bytes.size()) == 0,
+            "the loaded image is the file");
+    const std::int32_t image_length = disk.image_length;
+
+    char dir_name[dir_name_length + 1];
+    if (make_dir_name(dir_name, name) == 0) {
+        root_entry entry;
+        find_root_entry(&disk, dir_name, ignore_case, &entry);
+    }
+
+    std::vector<std::uint8_t> buffer(length);
+    const int read = read_disk_file(&disk, name, buffer, ignore_case);
+
+    std::vector<std::uint8_t> changed(length);
+    for (std::size_t i = 0; i < changed.size(); ++i) {
+        changed[i] = static_cast<std::uint8_t>(buffer[i] ^ (i * 7 + 1));
+    }
+    const int replaced = replace_disk_file(&disk, name, changed, ignore_case);
+    require(replaced == read, "a file that reads can be replaced, and only such a file");
+    require(disk.image_length == image_length && disk.image.size() == input.bytes.size(),
+            "replacing keeps the image length");
+    if (replaced == 0) {
+        std::vector<std::uint8_t> again(length);
+        require(read_disk_file(&disk, name, again, ignore_case) == 0, "a replaced file reads");
+        require(again == changed, "a replaced file reads back as written");
+    }
+
+    if (write_back) {
+        const std::string path = scratch_dir() + "/written";
+        require(write_disk_image(&disk, path.c_str()) == 0, "the image writes");
+        require(read_whole_file(path) == disk.image, "the written file is the image");
+    }
+    release_disk_image(&disk);
+    require(disk.image.empty() && disk.image_length == 0, "release clears the record");
+    return 0;
+}
