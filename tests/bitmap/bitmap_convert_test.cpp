@@ -134,13 +134,17 @@ TEST(convert_bitmap, bad_sizes_are_refused_before_touching_anything) {
     const bytes small(16, 1), palette = test_palette(256);
     bytes caller(16, 0xEE);
     // width, height, source bits, target bits, whether the caller gives a
-    // buffer; the last three are too much for the 16 bytes of source or target
+    // buffer. Too much for the 16 bytes of source or target, a source of
+    // unknown bit count (which would have the call allocate whatever the sizes
+    // say) and a target wider than any pixel are refused alike.
     // clang-format off
     const std::tuple<int, int, int, int, bool> cases[] = {
         {-1, 4, 8, 8, false}, {4, -1, 8, 8, false}, {INT_MIN, INT_MIN, 8, 8, false},
         {0x10000, 0x8000, 8, 8, false}, {0x8000, 0x8000, 8, 24, false},
         {INT_MAX, INT_MAX, 8, 1, false}, {4, 4, 8, -100, false},
-        {5, 4, 8, 8, false}, {4, 2, 24, 8, false}, {4, 2, 8, 24, true}};
+        {5, 4, 8, 8, false}, {4, 2, 24, 8, false}, {4, 2, 8, 24, true},
+        {4, 4, 3, 8, false}, {0x4000, 0x4000, 2, 16, false}, {2, 2, 8, 40, false},
+        {1, 1, 8, 0x7FFFFFF8, false}};
     // clang-format on
     for (const auto& [width, height, source_bits, target_bits, given] : cases) {
         SCOPED_TRACE(testing::Message()
