@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -29,6 +30,13 @@ const std::string& scratch_dir() {
         require(mkdtemp(pattern.data()) != nullptr, "scratch directory");
         return pattern;
     }();
+    static const bool cleaned_at_exit = [] {
+        return std::atexit([] {
+                   std::error_code ignored;
+                   std::filesystem::remove_all(dir, ignored);
+               }) == 0;
+    }();
+    (void)cleaned_at_exit;
     return dir;
 }
 
