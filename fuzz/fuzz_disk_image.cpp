@@ -20,24 +20,26 @@ using namespace kz::fuzz;
 
 namespace {
 
-// One scratch directory per process for the file-based paths.
+// One scratch directory per process for the file-based paths, removed when
+// the process exits (libFuzzer ends its runs with exit()).
+struct scratch_directory {
+    std::string path;
+
+    scratch_directory() {
+        const char* base = std::getenv("TMPDIR");
+        path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+               "/fuzz_disk_image.XXXXXX";
+        require(mkdtemp(path.data()) != nullptr, "scratch directory");
+    }
+    ~scratch_directory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
 const std::string& scratch_dir() {
-    static const std::string dir = [] {
-        std::string pattern = "/tmp/fuzz_disk_image.XXXXXX";
-        if (const char* base = std::getenv("TMPDIR"); base != nullptr && *base != '\0') {
-            pattern = std::string(base) + "/fuzz_disk_image.XXXXXX";
-        }
-        require(mkdtemp(pattern.data()) != nullptr, "scratch directory");
-        return pattern;
-    }();
-    static const bool cleaned_at_exit = [] {
-        return std::atexit([] {
-                   std::error_code ignored;
-                   std::filesystem::remove_all(dir, ignored);
-               }) == 0;
-    }();
-    (void)cleaned_at_exit;
-    return dir;
+    static const scratch_directory dir;
+    return dir.path;
 }
 
 std::vector<std::uint8_t> read_whole_file(const std::string& path) {

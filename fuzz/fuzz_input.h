@@ -3,6 +3,8 @@
 // check that ends the run loudly when an invariant breaks.
 #pragma once
 
+#include "console/input_file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -42,10 +44,8 @@ struct input_cursor {
     }
 };
 
-struct stream_closer {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using stream = std::unique_ptr<std::FILE, stream_closer>;
+// A stream that closes itself; memory streams have nothing to report at close.
+using stream = std::unique_ptr<std::FILE, file_closer>;
 
 // A read-only stream over a copy of the bytes (fmemopen wants a writable
 // buffer, and one byte at least). The copy must outlive the stream.
