@@ -2,18 +2,11 @@
 #include "console/console.h"
 
 #include "bitmap/bitmap.h"
-#include "console/output_file.h"
+#include "io/output_file.h"
 
 #include <cstdio>
 
-#include <sys/stat.h>
-
 namespace kz {
-
-bool path_exists(const char* path) {
-    struct stat st {};
-    return ::stat(path, &st) == 0;
-}
 
 int ask_yes_no(const char* question) {
     return ask_yes_no_from(stdin, question);

@@ -6,9 +6,6 @@
 
 namespace kz {
 
-// True when something exists under the name.
-bool path_exists(const char* path);
-
 // Prints "<question> (Y or N): ", then reads single characters: Y or y gives
 // 1, N or n gives 0, anything else is passed over. End of input or a read
 // error before a deciding character counts as no.

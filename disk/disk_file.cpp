@@ -2,7 +2,7 @@
 // cluster chain, and writing the whole image back.
 #include "disk/disk.h"
 
-#include "console/output_file.h"
+#include "io/output_file.h"
 
 #include <algorithm>
 #include <cstdint>

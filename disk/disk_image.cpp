@@ -1,7 +1,7 @@
 // Loading a floppy image whole into memory and unpacking its FAT12 table.
 #include "disk/disk.h"
 
-#include "console/input_file.h"
+#include "io/input_file.h"
 
 #include <cstdint>
 #include <cstdio>

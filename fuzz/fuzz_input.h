@@ -3,7 +3,7 @@
 // check that ends the run loudly when an invariant breaks.
 #pragma once
 
-#include "console/input_file.h"
+#include "io/input_file.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // chains and writing the image back, on images made by mkfs.fat and mtools.
 #include "disk/disk.h"
 
-#include "../console/test_files.h"
+#include "io/test_files.h"
 
 #include <gtest/gtest.h>
 

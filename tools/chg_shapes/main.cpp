@@ -8,6 +8,7 @@
 // and the format named in the usage text.
 #include "bitmap/bitmap.h"
 #include "console/console.h"
+#include "io/output_file.h"
 #include "disk/disk.h"
 #include "shapes/shapes.h"
 #include "tools/chg_shapes/sheet_bitmap.h"

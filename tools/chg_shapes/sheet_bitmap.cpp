@@ -1,7 +1,7 @@
 #include "tools/chg_shapes/sheet_bitmap.h"
 
 #include "bitmap/bitmap.h"
-#include "console/input_file.h"
+#include "io/input_file.h"
 
 namespace kz {
 

@@ -2,7 +2,7 @@
 // file into one 4-bit bitmap, the tile sheet.
 #include "bitmap/bitmap.h"
 #include "console/console.h"
-#include "console/input_file.h"
+#include "io/input_file.h"
 #include "shapes/tiles.h"
 
 #include <array>

@@ -1,5 +1,5 @@
 // Writing a file so that a failure never costs the user the old one.
-#include "console/output_file.h"
+#include "io/output_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -81,6 +81,11 @@ int commit_failed(output_file* out) {
 }
 
 } // namespace
+
+bool path_exists(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0;
+}
 
 output_file::~output_file() {
     discard_output_file(this);

@@ -18,6 +18,9 @@
 
 namespace kz {
 
+// True when something exists under the name.
+bool path_exists(const char* path);
+
 struct output_file {
     std::FILE* stream = nullptr;
     std::string path;           // the target, as the user named it
