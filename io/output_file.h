@@ -1,14 +1,23 @@
 // The one way the tools write a file.
 //
-// A failed write must never cost the user a file: when the target is an
-// existing regular file, or does not exist yet, the content goes to a
-// temporary file in the same directory, which replaces the target (keeping
-// its permission bits) only once all of it has been written, flushed and
-// closed; on failure the temporary file is removed and the target is left as
-// it was. Targets that are not regular files (devices, pipes, symbolic links)
-// are opened and written in place.
+// A failed write should never cost the user a file. Where it changes nothing
+// else the user can see, the content goes to a temporary file in the same
+// directory, which takes the target's place only once all of it has been
+// written, flushed and closed; on failure the temporary file is removed and
+// the target is left as it was. That is the case for a target that does not
+// exist yet, and for an existing regular file with a single name whose owner,
+// group and permission bits the temporary file really got, in a directory
+// that lets us create the temporary file and rename it over the target.
 //
-// A file that replaces an existing one is synced before the rename, so that a
+// Everywhere else a rename would change what the user sees (another owner or
+// group, a hard link left showing the old content) or is refused (a folder we
+// may not write, another user's file in a sticky folder such as /tmp), so an
+// existing file is written in place, as fopen(path, "wb") would, but without
+// making a new file: opened as it is, written, cut to the new length,
+// flushed and synced. Devices, pipes and symbolic links are written in place
+// too. A regular file the user may not write is refused.
+//
+// An existing file's content is synced before the commit ends, so that a
 // crash cannot leave an empty file where the old one stood; a new file is
 // not, as a crash can then cost nothing but the new output.
 #pragma once
@@ -23,9 +32,10 @@ bool path_exists(const char* path);
 
 struct output_file {
     std::FILE* stream = nullptr;
-    std::string path;           // the target, as the user named it
-    std::string temp_path;      // empty when writing in place
-    bool replaces_file = false; // an existing regular file is being replaced
+    std::string path;      // the target, as the user named it
+    std::string temp_path; // the file that will replace the target; empty when writing in place
+    bool sync = false;     // an existing file's content is at stake: sync before the commit ends
+    bool truncate = false; // an existing file written in place: cut it to the new length
 
     output_file() = default;
     output_file(const output_file&) = delete;
@@ -43,7 +53,8 @@ int open_output_file(output_file* out, const char* path);
 int commit_output_file(output_file* out);
 
 // Closes the stream and removes the temporary file, leaving the target as it
-// was. Safe to call on a closed or never-opened record.
+// was (a target written in place keeps what was written). Safe to call on a
+// closed or never-opened record.
 void discard_output_file(output_file* out);
 
 } // namespace kz

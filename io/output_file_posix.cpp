@@ -1,4 +1,5 @@
-// Writing a file so that a failure never costs the user the old one.
+// Writing a file so that a failure never costs the user the old one, on
+// POSIX systems.
 #include "io/output_file.h"
 
 #include <cerrno>
@@ -16,6 +17,7 @@ namespace {
 
 constexpr const char* temp_suffix = ".XXXXXX";
 constexpr const char* short_temp_name = ".kz.XXXXXX";
+constexpr mode_t permission_bits = 07777;
 
 std::string directory_part(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -32,6 +34,9 @@ int make_temp_file(const std::string& target, std::string* temp_path) {
         *temp_path = directory_part(target) + short_temp_name;
         fd = ::mkstemp(temp_path->data());
     }
+    if (fd < 0) {
+        temp_path->clear();
+    }
     return fd;
 }
 
@@ -43,17 +48,33 @@ mode_t new_file_mode() {
     return 0666 & ~mask;
 }
 
-int open_in_place(output_file* out) {
-    out->stream = std::fopen(out->path.c_str(), "wb");
-    return out->stream ? 0 : -1;
+// In a sticky directory (such as /tmp) only the owner of a file, the owner of
+// the directory and root may rename over the file.
+bool rename_allowed(const std::string& target, const struct stat& file) {
+    const std::string directory = directory_part(target);
+    struct stat dir {};
+    if (::stat(directory.empty() ? "." : directory.c_str(), &dir) != 0) {
+        return false;
+    }
+    const uid_t self = ::geteuid();
+    return (dir.st_mode & S_ISVTX) == 0 || self == 0 || self == file.st_uid || self == dir.st_uid;
 }
 
-int open_temp(output_file* out) {
-    const int fd = make_temp_file(out->path, &out->temp_path);
-    if (fd < 0) {
-        out->temp_path.clear();
-        return -1;
-    }
+// Gives the temporary file the target's owner, group and permission bits,
+// as far as we may, and says whether it really has them now: a group we do
+// not belong to, another user's file, or a set-group-ID bit the system
+// clears all leave it different.
+bool takes_on_identity(int fd, const struct stat& target) {
+    // Failures are found by looking at the result; the owner comes first, as
+    // changing it may clear set-ID bits.
+    static_cast<void>(::fchown(fd, target.st_uid, target.st_gid));
+    static_cast<void>(::fchmod(fd, target.st_mode & permission_bits));
+    struct stat got {};
+    return ::fstat(fd, &got) == 0 && got.st_uid == target.st_uid && got.st_gid == target.st_gid &&
+           (got.st_mode & permission_bits) == (target.st_mode & permission_bits);
+}
+
+int adopt_fd(output_file* out, int fd) {
     out->stream = ::fdopen(fd, "wb");
     if (!out->stream) {
         ::close(fd);
@@ -62,12 +83,70 @@ int open_temp(output_file* out) {
     return 0;
 }
 
-// Flushes and closes the stream; every failure on the way counts, and the
-// stream is closed whatever happens.
-bool close_stream(output_file* out, bool sync) {
+// A temporary file for a target that does not exist yet; it gets the mode
+// that fopen() would have given the new file.
+int open_new(output_file* out) {
+    const int fd = make_temp_file(out->path, &out->temp_path);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::fchmod(fd, new_file_mode()) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return adopt_fd(out, fd);
+}
+
+// An existing regular file opened as it is, without creating or emptying
+// anything: it is cut to the new length only once everything is written.
+int open_existing_in_place(output_file* out) {
+    const int fd = ::open(out->path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    out->sync = true;
+    out->truncate = true;
+    return adopt_fd(out, fd);
+}
+
+// A temporary file that replaces an existing regular file if nobody can tell
+// the difference; otherwise the file is written in place.
+int open_replacement(output_file* out, const struct stat& target) {
+    if (target.st_nlink != 1 || !rename_allowed(out->path, target)) {
+        return open_existing_in_place(out);
+    }
+    const int fd = make_temp_file(out->path, &out->temp_path);
+    if (fd < 0) {
+        return open_existing_in_place(out);
+    }
+    if (!takes_on_identity(fd, target)) {
+        ::close(fd);
+        ::unlink(out->temp_path.c_str());
+        out->temp_path.clear();
+        return open_existing_in_place(out);
+    }
+    out->sync = true;
+    return adopt_fd(out, fd);
+}
+
+// Flushes the stream, cuts a file written in place to what was written, syncs
+// where an existing file's content is at stake, and closes; every failure on
+// the way counts, and the stream is closed whatever happens.
+bool close_stream(output_file* out) {
+    const int fd = ::fileno(out->stream);
     bool ok = std::fflush(out->stream) == 0 && std::ferror(out->stream) == 0;
-    if (ok && sync) {
-        ok = ::fsync(::fileno(out->stream)) == 0;
+    if (ok && out->truncate) {
+        const off_t length = ::lseek(fd, 0, SEEK_CUR);
+        ok = length >= 0 && ::ftruncate(fd, length) == 0;
+    }
+    // Writing clears the set-ID bits of a file that is not root's; a
+    // replacement gets the target's bits back before it takes its place.
+    struct stat target {};
+    if (ok && out->sync && !out->temp_path.empty() && ::stat(out->path.c_str(), &target) == 0) {
+        ok = ::fchmod(fd, target.st_mode & permission_bits) == 0;
+    }
+    if (ok && out->sync) {
+        ok = ::fsync(fd) == 0;
     }
     const bool closed = std::fclose(out->stream) == 0;
     out->stream = nullptr;
@@ -78,6 +157,26 @@ int commit_failed(output_file* out) {
     std::printf("write error '%s'\n", out->path.c_str());
     discard_output_file(out);
     return -1;
+}
+
+int open_target(output_file* out) {
+    struct stat st {};
+    if (::lstat(out->path.c_str(), &st) != 0) {
+        return open_new(out);
+    }
+    // Devices, pipes and symbolic links cannot be replaced by a renamed file
+    // without changing what they are.
+    if (!S_ISREG(st.st_mode)) {
+        out->stream = std::fopen(out->path.c_str(), "wb");
+        return out->stream ? 0 : -1;
+    }
+    // A regular file that the user may not write stays refused, as opening
+    // it for writing would be, even where its directory would allow the
+    // rename.
+    if (::faccessat(AT_FDCWD, out->path.c_str(), W_OK, AT_EACCESS) != 0) {
+        return -1;
+    }
+    return open_replacement(out, st);
 }
 
 } // namespace
@@ -95,67 +194,27 @@ int open_output_file(output_file* out, const char* path) {
     discard_output_file(out);
     try {
         out->path = path;
-    } catch (const std::bad_alloc&) {
-        std::printf("memory exhaust!\n");
-        return -1;
-    }
-
-    if (path[0] == '\0') {
-        std::printf("open error '%s'\n", path);
-        return -1;
-    }
-    // Devices, pipes and symbolic links cannot be replaced by a renamed file
-    // without changing what they are, so they are written in place. A
-    // regular file that the user may not write stays refused, as opening it
-    // for writing would be, even where its directory would allow the rename.
-    struct stat st {};
-    const bool exists = ::lstat(path, &st) == 0;
-    const bool special = exists && !S_ISREG(st.st_mode);
-    if (exists && !special && ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) {
-        std::printf("open error '%s'\n", path);
-        return -1;
-    }
-    int result = -1;
-    try {
-        result = special ? open_in_place(out) : open_temp(out);
+        if (path[0] != '\0' && open_target(out) == 0) {
+            return 0;
+        }
     } catch (const std::bad_alloc&) {
         std::printf("memory exhaust!\n");
         discard_output_file(out);
         return -1;
     }
-    if (result != 0) {
-        std::printf("open error '%s'\n", path);
-        discard_output_file(out);
-        return -1;
-    }
-    out->replaces_file = exists && !special;
-    return 0;
+    std::printf("open error '%s'\n", path);
+    discard_output_file(out);
+    return -1;
 }
 
 int commit_output_file(output_file* out) {
-    if (!out->stream) {
+    if (!out->stream || !close_stream(out)) {
         return commit_failed(out);
     }
     if (out->temp_path.empty()) {
-        return close_stream(out, false) ? 0 : commit_failed(out);
+        return 0;
     }
-
-    if (!close_stream(out, out->replaces_file)) {
-        return commit_failed(out);
-    }
-    // An existing target keeps its permission bits, and its owner where we
-    // may give it (root replacing a user's image must not leave it root's);
-    // a new file gets what fopen() would have given it. The owner comes
-    // first, as changing it may clear set-id bits.
-    struct stat st {};
-    const bool replacing = ::stat(out->path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    const mode_t mode = replacing ? st.st_mode & 07777 : new_file_mode();
-    if (replacing) {
-        // Failure only means we may not give the file away; it stays ours.
-        static_cast<void>(::chown(out->temp_path.c_str(), st.st_uid, st.st_gid));
-    }
-    if (::chmod(out->temp_path.c_str(), mode) != 0 ||
-        std::rename(out->temp_path.c_str(), out->path.c_str()) != 0) {
+    if (std::rename(out->temp_path.c_str(), out->path.c_str()) != 0) {
         return commit_failed(out);
     }
     out->temp_path.clear();
@@ -163,7 +222,8 @@ int commit_output_file(output_file* out) {
 }
 
 void discard_output_file(output_file* out) {
-    out->replaces_file = false;
+    out->sync = false;
+    out->truncate = false;
     if (out->stream) {
         std::fclose(out->stream);
         out->stream = nullptr;

@@ -63,6 +63,33 @@ TEST(output_file, replaced_file_keeps_its_owner) {
     EXPECT_EQ(st.st_gid, 65534u);
 }
 
+// A file with a second name is written in place, so both names show the new
+// content; a file with one name gets a complete new file renamed over it.
+// Either way the old, longer content is gone.
+TEST(output_file, only_a_file_with_one_name_is_replaced_by_rename) {
+    for (const bool linked : {false, true}) {
+        SCOPED_TRACE(linked ? "second name" : "one name");
+        scratch_dir dir;
+        const std::string target = dir.file("t");
+        write_file(target, bytes(5000, 'o'));
+        if (linked) {
+            ASSERT_EQ(::link(target.c_str(), dir.file("t2").c_str()), 0);
+        }
+        struct stat before {};
+        ASSERT_EQ(::stat(target.c_str(), &before), 0);
+        EXPECT_EQ(write_new(target), 0);
+        struct stat after {};
+        ASSERT_EQ(::stat(target.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino == before.st_ino, linked);
+        EXPECT_EQ(after.st_nlink, before.st_nlink);
+        EXPECT_EQ(read_file(target), (bytes{'n', 'e', 'w'}));
+        if (linked) {
+            EXPECT_EQ(read_file(dir.file("t2")), (bytes{'n', 'e', 'w'}));
+        }
+        EXPECT_EQ(dir.names().size(), linked ? 2u : 1u);
+    }
+}
+
 TEST(output_file, symbolic_link_is_written_through_and_stays_a_link) {
     scratch_dir dir;
     write_file(dir.file("real"), old_content);
@@ -75,24 +102,30 @@ TEST(output_file, symbolic_link_is_written_through_and_stays_a_link) {
 }
 
 // Whatever goes wrong, the target keeps its content and no temporary file
-// stays. Each case runs in a child: one under a 1 KiB file size limit that
-// only the commit's flush runs into, one as an ordinary user facing a
-// read-only file in a directory that would let it rename over the file, and
-// one that never commits.
-TEST(output_file, failure_keeps_the_target_and_leaves_no_temporary) {
+// stays, unless the file is written in place (a second name); a failed write
+// is reported either way. Each case runs in a child: under a 1 KiB file size
+// limit that only the writing runs into, as an ordinary user facing a
+// read-only file in a directory that would let it rename over the file, or
+// without committing.
+TEST(output_file, failure_is_reported_and_keeps_the_target_unless_written_in_place) {
     const struct {
         const char* what;
         mode_t mode;
+        bool linked;
         bool commit;
         const char* message;
-    } cases[] = {{"write_beyond_size_limit", 0644, true, "write error"},
-                 {"read_only_target", 0444, true, "open error"},
-                 {"never_committed", 0644, false, ""}};
+    } cases[] = {{"write_beyond_size_limit", 0644, false, true, "write error"},
+                 {"in_place_write_beyond_size_limit", 0644, true, true, "write error"},
+                 {"read_only_target", 0444, false, true, "open error"},
+                 {"never_committed", 0644, false, false, ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         scratch_dir dir;
         const std::string target = dir.file("t");
         write_file(target, old_content);
+        if (c.linked) {
+            ASSERT_EQ(::link(target.c_str(), dir.file("t2").c_str()), 0);
+        }
         ASSERT_EQ(::chmod(target.c_str(), c.mode), 0);
         ASSERT_EQ(::chmod(dir.path.c_str(), 0777), 0);
         auto attempt = [&] {
@@ -111,8 +144,12 @@ TEST(output_file, failure_keeps_the_target_and_leaves_no_temporary) {
         };
         const std::string out = capture_stdout([&] { EXPECT_EQ(in_child(attempt), 0); });
         EXPECT_EQ(out, *c.message ? std::string(c.message) + " '" + target + "'\n" : "");
-        EXPECT_EQ(read_file(target), old_content);
-        EXPECT_EQ(dir.names(), std::set<std::string>{"t"});
+        if (!c.linked) {
+            EXPECT_EQ(read_file(target), old_content);
+        }
+        const std::set<std::string> names =
+            c.linked ? std::set<std::string>{"t", "t2"} : std::set<std::string>{"t"};
+        EXPECT_EQ(dir.names(), names);
     }
 }
 
