@@ -21,6 +21,8 @@
 #include <memory>
 #include <span>
 
+#include "io/byte_order.h"
+
 namespace kz {
 
 constexpr int bitmap_failure = -1;
@@ -69,11 +71,8 @@ inline buffer_slot borrowed_slot(std::uint8_t* data, std::size_t size) {
     return buffer_slot{data, size, nullptr};
 }
 
-// --- little-endian fields, one byte at a time ----------------------------
-std::uint8_t* put_le32(std::uint8_t* dst, std::uint32_t value);
-std::uint8_t* put_le16(std::uint8_t* dst, std::uint16_t value);
-std::uint32_t get_le32(const std::uint8_t* src, const std::uint8_t** cursor = nullptr);
-std::uint16_t get_le16(const std::uint8_t* src, const std::uint8_t** cursor = nullptr);
+// The little-endian field helpers (get_le16, get_le32, put_le16, put_le32)
+// come with this header, from io/byte_order.h.
 
 // --- header and writer ---------------------------------------------------
 

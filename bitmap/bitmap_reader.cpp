@@ -153,7 +153,7 @@ int read_bitmap_header(std::FILE* stream, bitmap_header* header) {
     header->data_offset = get_le32(p, &p);
     header->header_size = get_le32(p, &p);
     header->width = get_le32(p, &p);
-    header->height = static_cast<std::int32_t>(get_le32(p, &p));
+    header->height = get_le32_signed(p, &p);
     header->planes = get_le16(p, &p);
     header->bit_count = get_le16(p, &p);
     header->compression = get_le32(p, &p);

@@ -3,7 +3,6 @@
 // bottom row first, each filled with zero bytes to a multiple of 4.
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -95,20 +94,6 @@ class chunk_writer {
     std::size_t used_ = 0;
     bool ok_ = true;
 };
-
-// Eight buffer bytes, the first in the lowest bits whatever the machine's
-// byte order (on a little-endian machine that is a plain load).
-std::uint64_t load_8(const std::uint8_t* bytes) {
-    std::uint64_t word = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&word, bytes, sizeof word);
-    } else {
-        for (int i = 0; i < 8; ++i) {
-            word |= std::uint64_t{bytes[i]} << (8 * i);
-        }
-    }
-    return word;
-}
 
 // 8 pixels to a 1-bit byte at once: the top bit of each byte of the word is
 // set where that pixel is non-zero (adding 0x7F to the low seven bits carries
