@@ -19,10 +19,6 @@ namespace {
 constexpr std::uint16_t bitmap_signature = 0x4D42; // "BM", little-endian
 constexpr std::int64_t int32_limit = std::numeric_limits<std::int32_t>::max();
 
-std::uint32_t palette_bytes(int bit_count) {
-    return bit_count <= 8 ? static_cast<std::uint32_t>(palette_entry_size) << bit_count : 0;
-}
-
 // The sizes that follow from a header.
 struct bitmap_sizes {
     bool valid = false;
@@ -38,7 +34,7 @@ struct bitmap_sizes {
 bitmap_sizes sizes_of(const bitmap_header& header) {
     bitmap_sizes sizes;
     const int bit_count = header.bit_count;
-    if (is_supported_bit_count(bit_count) < 0 || header.width == 0 || header.width > int32_limit ||
+    if (!is_supported_bit_count(bit_count) || header.width == 0 || header.width > int32_limit ||
         header.height <= 0) {
         return sizes;
     }
@@ -180,7 +176,7 @@ int check_bitmap_header(bitmap_header* header) {
         return -1;
     }
     const int bit_count = header->bit_count;
-    if (is_supported_bit_count(bit_count) < 0) {
+    if (!is_supported_bit_count(bit_count)) {
         std::fputs("error: check_bitmap_header() - unknown bit count\n", stdout);
         return -1;
     }

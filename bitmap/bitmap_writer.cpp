@@ -33,11 +33,6 @@ std::int64_t row_size_64(std::uint64_t width, int bit_count) {
     }
 }
 
-// Bytes of the palette in the file: 2, 16 or 256 entries of 4 bytes.
-std::uint32_t palette_bytes(int bit_count) {
-    return bit_count <= 8 ? static_cast<std::uint32_t>(palette_entry_size) << bit_count : 0;
-}
-
 // Collects the bytes of the rows and hands them to the stream in chunks, so
 // that the writer makes few large writes and needs no allocation. Rows are
 // packed straight into the chunk (room() and commit()). The first failed
@@ -172,7 +167,7 @@ int bitmap_row_size(int width, int bit_count) {
     return size > std::numeric_limits<int>::max() ? -1 : static_cast<int>(size);
 }
 
-int is_supported_bit_count(int bit_count) {
+bool is_supported_bit_count(int bit_count) {
     switch (bit_count) {
     case 1:
     case 4:
@@ -180,10 +175,18 @@ int is_supported_bit_count(int bit_count) {
     case 16:
     case 24:
     case 32:
-        return 0;
+        return true;
     default:
-        return -1;
+        return false;
     }
+}
+
+std::uint32_t palette_bytes(int bit_count) {
+    // Only the indexed counts have a palette; the test on 0 keeps a count
+    // that is no bit count at all from being a negative shift.
+    return bit_count > 0 && bit_count <= 8
+               ? static_cast<std::uint32_t>(palette_entry_size) << bit_count
+               : 0;
 }
 
 int make_bitmap_header(bitmap_header* header, std::uint32_t width, std::int32_t height,
@@ -200,7 +203,7 @@ int make_bitmap_header(bitmap_header* header, std::uint32_t width, std::int32_t 
     header->y_resolution = 0;
     header->colors_used = 0;
     header->colors_important = 0;
-    if (is_supported_bit_count(bit_count) < 0) {
+    if (!is_supported_bit_count(bit_count)) {
         return -1;
     }
     // The format's fields are 32 bits wide: the product is kept modulo 2^32.
@@ -252,7 +255,7 @@ int write_bitmap(std::FILE* stream, const bitmap_header* header, const std::uint
     const std::uint64_t width = header->width;
     // Rows are written bottom-up only; a top-down (negative) height has no
     // meaning for this writer.
-    if (is_supported_bit_count(bit_count) < 0 || header->height < 0) {
+    if (!is_supported_bit_count(bit_count) || header->height < 0) {
         return -1;
     }
     const auto height = static_cast<std::uint64_t>(header->height);
