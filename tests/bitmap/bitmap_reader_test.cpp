@@ -7,91 +7,9 @@
 namespace kz::test {
 namespace {
 
-const std::string check = "check_bitmap_header() - ";
-const std::string header_refused = "error: read_bitmap() - can't read bitmap header\n";
-const std::string data_short = "error: read_bitmap() - can't read bitmap data\n";
-const std::string zero_corrected = "warning: " + check + "data length is 0 ... corrected: ";
-
-struct read_result {
-    int result = 0;
-    std::string printed;
-    bitmap_header header;
-    buffer_slot palette, pixels;
-};
-
-read_result read_from(std::FILE* stream, buffer_slot palette = {}, buffer_slot pixels = {}) {
-    read_result r{0, "", {}, std::move(palette), std::move(pixels)};
-    r.printed =
-        printed_by([&] { r.result = read_bitmap(stream, &r.header, &r.palette, &r.pixels, 0); });
-    return r;
-}
-
 bytes contents(const buffer_slot& slot) {
     return bytes(slot.data, slot.data + slot.size);
 }
-
-// A 9 x 5 picture of n colours made into a BMP by Pillow (P), ImageMagick (M)
-// or netpbm (N).
-struct tool_case {
-    const char* name;
-    int colours;
-    char tool;
-    const char* options;
-    int bit_count; // 0: the file is refused
-    std::string printed;
-};
-
-class read_bitmap_tool_files : public testing::TestWithParam<tool_case> {};
-
-TEST_P(read_bitmap_tool_files, read_as_the_tool_wrote_them_or_refused) {
-    const tool_case& c = GetParam();
-    scratch_dir dir;
-    const std::string ppm = dir.file("p.ppm"), bmp = dir.file("p.bmp");
-    const std::string picture = ppm_picture(c.colours);
-    std::ofstream(ppm, std::ios::binary) << picture;
-    const std::string pillow =
-        " -c \"import sys; from PIL import Image; mode, ppm, bmp = sys.argv[1:]; "
-        "im = Image.open(ppm); (im.quantize(256) if mode == 'P' else im.convert("
-        "mode, dither=Image.Dither.NONE)).save(bmp)\" ";
-    const std::string command =
-        c.tool == 'P'   ? KZ_PYTHON + pillow + c.options + " " + ppm + " " + bmp
-        : c.tool == 'M' ? KZ_CONVERT " " + ppm + " " + c.options + ":" + bmp
-                        : KZ_PPMTOBMP " " + std::string(c.options) + " " + ppm + " >" + bmp;
-    ASSERT_EQ(run(command + " 2>/dev/null"), 0) << command;
-
-    const read_result r = read_from(file_ptr(std::fopen(bmp.c_str(), "rb")).get());
-    EXPECT_EQ(std::tuple(r.result, r.printed, r.result == 0 ? r.header.bit_count : 0),
-              std::tuple(c.bit_count != 0 ? 0 : -1, c.printed, c.bit_count != 0 ? c.bit_count : 0));
-    for (int i = 0; r.result == 0 && i < 45; ++i) {
-        const std::uint8_t* pixel = r.pixels.data + i * ((c.bit_count + 7) / 8);
-        const std::uint8_t* bgr = c.bit_count <= 8 ? r.palette.data + 4 * *pixel : pixel;
-        EXPECT_EQ(std::string({char(bgr[2]), char(bgr[1]), char(bgr[0])}),
-                  picture.substr(11 + 3 * i, 3))
-            << "pixel " << i;
-    }
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(independent_writers, read_bitmap_tool_files, testing::Values(
-    tool_case{"pillow_1", 2, 'P', "1", 1, ""},
-    tool_case{"pillow_8", 40, 'P', "P", 8, ""},
-    tool_case{"pillow_24", 40, 'P', "RGB", 24, ""},
-    tool_case{"pillow_32", 40, 'P', "RGBA", 32, ""},
-    tool_case{"magick_1", 2, 'M', "-type Bilevel BMP3", 1, ""},
-    tool_case{"magick_4", 16, 'M', "-type Palette -colors 16 -compress None BMP3", 4, ""},
-    tool_case{"magick_8", 40, 'M', "-type Palette -compress None BMP3", 8, ""},
-    tool_case{"magick_24", 40, 'M', "-type TrueColor BMP3", 24, ""},
-    // ppmtobmp leaves the data length 0, which the check mends
-    tool_case{"netpbm_1", 2, 'N', "-bpp 1", 1, zero_corrected + "0x14\n"},
-    tool_case{"netpbm_4", 16, 'N', "-bpp 4", 4, zero_corrected + "0x28\n"},
-    tool_case{"netpbm_8", 40, 'N', "-bpp 8", 8, zero_corrected + "0x3C\n"},
-    tool_case{"netpbm_24", 40, 'N', "-bpp 24", 24, zero_corrected + "0x8C\n"},
-    tool_case{"magick_v5_header", 40, 'M', "-type TrueColor BMP", 0, "error: " + check +
-              "not supported header type - support only Windows V3\n" + header_refused},
-    tool_case{"magick_rle8", 40, 'M', "-type Palette BMP3", 0,
-              "error: " + check + "not support compression\n" + header_refused}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
 
 // Mutations of a good 512 x 1024 4-bit header, the result of the check and
 // everything it prints, in order.
