@@ -21,6 +21,8 @@
 #include <memory>
 #include <span>
 
+#include "io/byte_order.h"
+
 namespace kz {
 
 constexpr int bitmap_failure = -1;
@@ -69,11 +71,8 @@ inline buffer_slot borrowed_slot(std::uint8_t* data, std::size_t size) {
     return buffer_slot{data, size, nullptr};
 }
 
-// --- little-endian fields, one byte at a time ----------------------------
-std::uint8_t* put_le32(std::uint8_t* dst, std::uint32_t value);
-std::uint8_t* put_le16(std::uint8_t* dst, std::uint16_t value);
-std::uint32_t get_le32(const std::uint8_t* src, const std::uint8_t** cursor = nullptr);
-std::uint16_t get_le16(const std::uint8_t* src, const std::uint8_t** cursor = nullptr);
+// The little-endian field helpers (get_le16, get_le32, put_le16, put_le32)
+// come with this header, from io/byte_order.h.
 
 // --- header and writer ---------------------------------------------------
 
@@ -81,8 +80,14 @@ std::uint16_t get_le16(const std::uint8_t* src, const std::uint8_t** cursor = nu
 // -1 for an unsupported bit count (or a width that does not fit).
 int bitmap_row_size(int width, int bit_count);
 
-// 0 for 1, 4, 8, 16, 24 and 32 bits per pixel; -1 otherwise.
-int is_supported_bit_count(int bit_count);
+// Whether the library reads and writes this many bits per pixel: 1, 4, 8,
+// 16, 24 or 32.
+bool is_supported_bit_count(int bit_count);
+
+// Bytes of the palette in the file, which sits between the headers and the
+// rows: 4 << bit_count for the indexed bit counts (8, 64 or 1024 for 1, 4
+// and 8 bits), none for 16, 24 and 32 bits.
+std::uint32_t palette_bytes(int bit_count);
 
 // Fills the record for an uncompressed bottom-up bitmap. -1 for an unsupported
 // bit count, with data_offset, image_size and file_size left as they were.

@@ -134,13 +134,13 @@ int convert_bitmap(int width, int height, int source_bits, const std::uint8_t* s
         return -1;
     }
     const auto size = static_cast<std::size_t>(pixels * target_pixel_bytes);
-    const bool target_supported = is_supported_bit_count(target_bits) == 0;
+    const bool target_supported = is_supported_bit_count(target_bits);
     // Only a source that holds every pixel may make this call allocate: the
     // target is then at most 4 bytes for each source byte, and a few bytes of
     // arguments can never demand gigabytes for a conversion that is refused
     // anyway. A source of unknown bit count cannot be measured, and a target
     // wider than 32 bits is no pixel layout at all.
-    if (is_supported_bit_count(source_bits) != 0 || target_bits > 32 ||
+    if (!is_supported_bit_count(source_bits) || target_bits > 32 ||
         static_cast<std::uint64_t>(pixels) >
             source.size() / static_cast<std::size_t>((source_bits + 7) / 8)) {
         return -1;

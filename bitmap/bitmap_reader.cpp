@@ -19,10 +19,6 @@ namespace {
 constexpr std::uint16_t bitmap_signature = 0x4D42; // "BM", little-endian
 constexpr std::int64_t int32_limit = std::numeric_limits<std::int32_t>::max();
 
-std::uint32_t palette_bytes(int bit_count) {
-    return bit_count <= 8 ? static_cast<std::uint32_t>(palette_entry_size) << bit_count : 0;
-}
-
 // The sizes that follow from a header.
 struct bitmap_sizes {
     bool valid = false;
@@ -31,14 +27,58 @@ struct bitmap_sizes {
     std::int64_t pixel_bytes = 0; // the pixel buffer
 };
 
+// C's division, which truncates toward zero, of a signed 32-bit value given
+// by its two's-complement bits.
+std::uint32_t divide_as_int32(std::uint32_t value, std::uint32_t divisor) {
+    const bool negative = (value & 0x80000000u) != 0;
+    return negative ? 0u - (0u - value) / divisor : value / divisor;
+}
+
+// The data length that the format's own check compares with image_size: the
+// row size in signed 32-bit arithmetic (sums and products wrapping, divisions
+// truncating) times the signed height, kept modulo 2^32. From 2^31 - 7 pixels
+// at 1 bit and 2^31 - 1 at 4 bits the sum before the division wraps to a
+// negative number, and the row size is no real size at all; a header that
+// claims such a row is then refused with the numbers the format itself gives.
+// Worked in unsigned arithmetic, which yields the same bits without undefined
+// behaviour.
+std::uint32_t expected_data_length(const bitmap_header& header) {
+    const auto to_multiple_of_4 = [](std::uint32_t n) { return (n + 3) & ~std::uint32_t{3}; };
+    const std::uint32_t width = header.width;
+    std::uint32_t row_size = 0;
+    switch (header.bit_count) {
+    case 1:
+        row_size = to_multiple_of_4(divide_as_int32(width + 7, 8));
+        break;
+    case 4:
+        row_size = to_multiple_of_4(divide_as_int32(width + 1, 2));
+        break;
+    case 8:
+    case 16:
+    case 24:
+        row_size = to_multiple_of_4(width * (header.bit_count / 8u));
+        break;
+    case 32:
+        row_size = width * 4;
+        break;
+    default:
+        row_size = 0xFFFFFFFF; // -1, as for any bit count the format does not know
+        break;
+    }
+    return row_size * static_cast<std::uint32_t>(header.height);
+}
+
 // A header is untrusted: its width and height may be anything that 32 bits
 // hold. Every size derived from them, and the whole file length, must fit a
 // signed 32-bit number (the callers work in int), so they are decided in
-// 64 bits here before anything is computed in 32.
+// 64 bits here before anything is computed in 32. The data length that the
+// format's own 32-bit arithmetic gives must also be the true one: where its
+// row size wraps, the header's image_size and file_size no longer describe
+// the file.
 bitmap_sizes sizes_of(const bitmap_header& header) {
     bitmap_sizes sizes;
     const int bit_count = header.bit_count;
-    if (is_supported_bit_count(bit_count) < 0 || header.width == 0 || header.width > int32_limit ||
+    if (!is_supported_bit_count(bit_count) || header.width == 0 || header.width > int32_limit ||
         header.height <= 0) {
         return sizes;
     }
@@ -56,7 +96,7 @@ bitmap_sizes sizes_of(const bitmap_header& header) {
     sizes.pixel_bytes = width * height * pixel_size;
     sizes.valid =
         sizes.data_bytes + bitmap_headers_size + palette_bytes(bit_count) <= int32_limit &&
-        sizes.pixel_bytes <= int32_limit;
+        sizes.pixel_bytes <= int32_limit && sizes.data_bytes == expected_data_length(header);
     return sizes;
 }
 
@@ -153,7 +193,7 @@ int read_bitmap_header(std::FILE* stream, bitmap_header* header) {
     header->data_offset = get_le32(p, &p);
     header->header_size = get_le32(p, &p);
     header->width = get_le32(p, &p);
-    header->height = static_cast<std::int32_t>(get_le32(p, &p));
+    header->height = get_le32_signed(p, &p);
     header->planes = get_le16(p, &p);
     header->bit_count = get_le16(p, &p);
     header->compression = get_le32(p, &p);
@@ -180,7 +220,7 @@ int check_bitmap_header(bitmap_header* header) {
         return -1;
     }
     const int bit_count = header->bit_count;
-    if (is_supported_bit_count(bit_count) < 0) {
+    if (!is_supported_bit_count(bit_count)) {
         std::fputs("error: check_bitmap_header() - unknown bit count\n", stdout);
         return -1;
     }
@@ -191,12 +231,7 @@ int check_bitmap_header(bitmap_header* header) {
         return -1;
     }
 
-    // The expected lengths as the format's 32-bit fields hold them (modulo
-    // 2^32, the height taken as signed); the range test below refuses every
-    // header for which these values are not the true sizes.
-    const int row_size = bitmap_row_size(static_cast<int>(header->width), bit_count);
-    const std::uint32_t expected_length =
-        static_cast<std::uint32_t>(row_size) * static_cast<std::uint32_t>(header->height);
+    const std::uint32_t expected_length = expected_data_length(*header);
     int warnings = 0;
     if (header->image_size == 0) {
         std::printf("warning: check_bitmap_header() - data length is 0 ... corrected: 0x%X\n",
@@ -209,21 +244,27 @@ int check_bitmap_header(bitmap_header* header) {
                     expected_length);
         return -1;
     }
-    if (!sizes_of(*header).valid) {
-        std::printf("error: check_bitmap_header() - bitmap size %u x %d out of range\n",
-                    header->width, header->height);
-        return -1;
-    }
-
+    // A file_size above what the headers and rows need is only warned about,
+    // and ends the format's tests.
     const std::uint32_t expected_file_length = expected_length + expected_offset;
     if (header->file_size > expected_file_length) {
         std::printf("warning: check_bitmap_header() - file length 0x%X > 0x%X\n", header->file_size,
                     expected_file_length);
-        return warnings + 1;
-    }
-    if (header->file_size < expected_file_length) {
+        ++warnings;
+    } else if (header->file_size < expected_file_length) {
         std::printf("error: check_bitmap_header() - file length 0x%X < 0x%X\n", header->file_size,
                     expected_file_length);
+        return -1;
+    }
+    // The format's tests compare 32-bit numbers that wrap, so they pass
+    // headers whose true sizes are absurd (a zero width, a top-down height
+    // with matching fields, rows of gigabytes). This test keeps the reader
+    // from them. It comes after all of the format's own tests, so that a
+    // header that they refuse is refused in their words, and it must run
+    // before any header is accepted, the long-file warning included.
+    if (!sizes_of(*header).valid) {
+        std::printf("error: check_bitmap_header() - bitmap size %u x %d out of range\n",
+                    header->width, header->height);
         return -1;
     }
     return warnings;

@@ -3,7 +3,6 @@
 // bottom row first, each filled with zero bytes to a multiple of 4.
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -32,11 +31,6 @@ std::int64_t row_size_64(std::uint64_t width, int bit_count) {
     default:
         return -1;
     }
-}
-
-// Bytes of the palette in the file: 2, 16 or 256 entries of 4 bytes.
-std::uint32_t palette_bytes(int bit_count) {
-    return bit_count <= 8 ? static_cast<std::uint32_t>(palette_entry_size) << bit_count : 0;
 }
 
 // Collects the bytes of the rows and hands them to the stream in chunks, so
@@ -95,20 +89,6 @@ class chunk_writer {
     std::size_t used_ = 0;
     bool ok_ = true;
 };
-
-// Eight buffer bytes, the first in the lowest bits whatever the machine's
-// byte order (on a little-endian machine that is a plain load).
-std::uint64_t load_8(const std::uint8_t* bytes) {
-    std::uint64_t word = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&word, bytes, sizeof word);
-    } else {
-        for (int i = 0; i < 8; ++i) {
-            word |= std::uint64_t{bytes[i]} << (8 * i);
-        }
-    }
-    return word;
-}
 
 // 8 pixels to a 1-bit byte at once: the top bit of each byte of the word is
 // set where that pixel is non-zero (adding 0x7F to the low seven bits carries
@@ -187,7 +167,7 @@ int bitmap_row_size(int width, int bit_count) {
     return size > std::numeric_limits<int>::max() ? -1 : static_cast<int>(size);
 }
 
-int is_supported_bit_count(int bit_count) {
+bool is_supported_bit_count(int bit_count) {
     switch (bit_count) {
     case 1:
     case 4:
@@ -195,10 +175,18 @@ int is_supported_bit_count(int bit_count) {
     case 16:
     case 24:
     case 32:
-        return 0;
+        return true;
     default:
-        return -1;
+        return false;
     }
+}
+
+std::uint32_t palette_bytes(int bit_count) {
+    // Only the indexed counts have a palette; the test on 0 keeps a count
+    // that is no bit count at all from being a negative shift.
+    return bit_count > 0 && bit_count <= 8
+               ? static_cast<std::uint32_t>(palette_entry_size) << bit_count
+               : 0;
 }
 
 int make_bitmap_header(bitmap_header* header, std::uint32_t width, std::int32_t height,
@@ -215,7 +203,7 @@ int make_bitmap_header(bitmap_header* header, std::uint32_t width, std::int32_t 
     header->y_resolution = 0;
     header->colors_used = 0;
     header->colors_important = 0;
-    if (is_supported_bit_count(bit_count) < 0) {
+    if (!is_supported_bit_count(bit_count)) {
         return -1;
     }
     // The format's fields are 32 bits wide: the product is kept modulo 2^32.
@@ -267,7 +255,7 @@ int write_bitmap(std::FILE* stream, const bitmap_header* header, const std::uint
     const std::uint64_t width = header->width;
     // Rows are written bottom-up only; a top-down (negative) height has no
     // meaning for this writer.
-    if (is_supported_bit_count(bit_count) < 0 || header->height < 0) {
+    if (!is_supported_bit_count(bit_count) || header->height < 0) {
         return -1;
     }
     const auto height = static_cast<std::uint64_t>(header->height);

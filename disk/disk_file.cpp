@@ -2,6 +2,7 @@
 // cluster chain, and writing the whole image back.
 #include "disk/disk.h"
 
+#include "io/byte_order.h"
 #include "io/output_file.h"
 
 #include <algorithm>
@@ -48,13 +49,6 @@ bool usable_cluster(const disk_image* disk, std::int64_t cluster) {
 
 unsigned char ascii_upper(unsigned char c) {
     return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-
-std::int32_t get_le32_signed(const std::uint8_t* src) {
-    const std::uint32_t value =
-        static_cast<std::uint32_t>(src[0]) | static_cast<std::uint32_t>(src[1]) << 8 |
-        static_cast<std::uint32_t>(src[2]) << 16 | static_cast<std::uint32_t>(src[3]) << 24;
-    return static_cast<std::int32_t>(value);
 }
 
 // The steps that reading and replacing share before the chain: name
@@ -169,8 +163,7 @@ int find_root_entry(const disk_image* disk, const char* dir_name, int ignore_cas
             match = ignore_case ? ascii_upper(want) == ascii_upper(have) : want == have;
         }
         if (match) {
-            entry->first_cluster = static_cast<std::uint16_t>(
-                bytes[dir_first_cluster_field] | bytes[dir_first_cluster_field + 1] << 8);
+            entry->first_cluster = get_le16(bytes + dir_first_cluster_field);
             entry->size = get_le32_signed(bytes + dir_size_field);
             return 0;
         }

@@ -6,6 +6,8 @@
 // colour index.
 #include "shapes/shapes.h"
 
+#include "io/byte_order.h"
+
 #include <bit>
 #include <cstring>
 #include <utility>
@@ -51,9 +53,7 @@ void or_planes(std::uint8_t* square, const std::uint8_t* record,
         // A plane's four bytes of the line, first byte in the low bits.
         std::array<std::uint32_t, planes> line{};
         for (int p = 0; p < planes; ++p) {
-            const std::uint8_t* bytes = record + p * plane_bytes + y * line_bytes;
-            line[p] = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-                      std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+            line[p] = get_le32(record + p * plane_bytes + y * line_bytes);
         }
         std::uint8_t* target = square + y * sheet_width;
         for (int k = 0; k < line_bytes; ++k) {

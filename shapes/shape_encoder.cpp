@@ -2,29 +2,15 @@
 // fourth colour bit.
 #include "shapes/shapes.h"
 
+#include "io/byte_order.h"
+
 #include <algorithm>
-#include <bit>
-#include <cstring>
 
 namespace kz {
 namespace {
 
 constexpr int line_bytes = shape_size / 8;
 constexpr std::uint8_t mask_bit = 0x08;
-
-// Eight sheet bytes, the first in the lowest bits whatever the machine's
-// byte order (on a little-endian machine that is a plain load).
-std::uint64_t load_8(const std::uint8_t* bytes) {
-    std::uint64_t word = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&word, bytes, sizeof word);
-    } else {
-        for (int i = 0; i < 8; ++i) {
-            word |= std::uint64_t{bytes[i]} << (8 * i);
-        }
-    }
-    return word;
-}
 
 // Bit p of eight pixels as one plane byte, leftmost pixel in bit 7. After the
 // mask, pixel i's bit sits at bit 8i; the multiplication moves it to bit

@@ -141,4 +141,24 @@ inline bytes bitmap_file(int width, int height, int bits, const bytes& pixels) {
     });
 }
 
+// What the reader prints, and a whole read_bitmap call with its output.
+inline const std::string check = "check_bitmap_header() - ";
+inline const std::string header_refused = "error: read_bitmap() - can't read bitmap header\n";
+inline const std::string data_short = "error: read_bitmap() - can't read bitmap data\n";
+inline const std::string zero_corrected = "warning: " + check + "data length is 0 ... corrected: ";
+
+struct read_result {
+    int result = 0;
+    std::string printed;
+    bitmap_header header;
+    buffer_slot palette, pixels;
+};
+
+inline read_result read_from(std::FILE* stream, buffer_slot palette = {}, buffer_slot pixels = {}) {
+    read_result r{0, "", {}, std::move(palette), std::move(pixels)};
+    r.printed =
+        printed_by([&] { r.result = read_bitmap(stream, &r.header, &r.palette, &r.pixels, 0); });
+    return r;
+}
+
 } // namespace kz::test

@@ -106,48 +106,5 @@ TEST(write_bitmap, failures_are_reported_and_refusals_write_nothing) {
     }
 }
 
-// A 9 x 5 picture written at each bit count reads back the same with our
-// reader (palette and all) and shows the same colours in other programs'
-// readers, which make a PPM picture of it (16-bit colours are compared in
-// their top 5 bits, as readers widen them differently).
-class bitmap_round_trip : public testing::TestWithParam<int> {};
-
-TEST_P(bitmap_round_trip, written_file_reads_back_here_and_in_other_readers) {
-    const int bits = GetParam();
-    const bytes pixels = make_picture(9, 5, bits), file = bitmap_file(9, 5, bits, pixels);
-    bitmap_header header;
-    buffer_slot palette, read;
-    EXPECT_EQ(read_bitmap(stream_of(file).get(), &header, &palette, &read, 0), 0);
-    EXPECT_EQ(bytes(read.data, read.data + read.size), pixels);
-    EXPECT_EQ(bytes(palette.data, palette.data + palette.size),
-              test_palette(bits <= 8 ? 1 << bits : 0));
-
-    scratch_dir dir;
-    const std::string bmp = dir.file("ours.bmp"), ppm = dir.file("ours.ppm");
-    std::ofstream(bmp, std::ios::binary) << std::string(file.begin(), file.end());
-    const std::string expected = ppm_picture(colours_at(bits));
-    const std::string pillow = " -c \"import sys; from PIL import Image; Image.open(sys.argv[1])"
-                               ".convert('RGB').save(sys.argv[2], 'PPM')\" ";
-    const std::pair<const char*, std::string> readers[] = {
-        {"Pillow", KZ_PYTHON + pillow + bmp + " " + ppm},
-        {"ImageMagick", KZ_CONVERT " " + bmp + " -depth 8 ppm:" + ppm},
-        {"netpbm", KZ_BMPTOPNM " " + bmp + " 2>/dev/null | " KZ_PPMTOPPM " >" + ppm},
-    };
-    for (const auto& [name, command] : readers) {
-        std::filesystem::remove(ppm);
-        ASSERT_EQ(run(command), 0) << command;
-        std::ifstream in(ppm, std::ios::binary);
-        std::string seen(std::istreambuf_iterator<char>(in), {});
-        ASSERT_EQ(seen.size(), expected.size()) << name;
-        for (std::size_t i = 11; bits == 16 && i < seen.size(); ++i) {
-            seen[i] = static_cast<char>((seen[i] & 0xF8) | (expected[i] & 0x07));
-        }
-        EXPECT_EQ(seen, expected) << name;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(every_depth, bitmap_round_trip, testing::Values(1, 4, 8, 16, 24, 32),
-                         [](const auto& info) { return std::to_string(info.param) + "_bits"; });
-
 } // namespace
 } // namespace kz::test
