@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks what a user gets there:
 # each program answers --help with its usage text and status 1, and each
-# manual page formats without a warning.
+# manual page, installed compressed, is sound gzip and formats without a
+# warning.
 set -euo pipefail
 build_dir=$1
 prefix=$(mktemp -d)
@@ -24,9 +25,12 @@ for program in kzpc98shapes kzx68kshapes kzpc98chg_shapes kzx68kchg_shapes kzega
         "usage: $program [options] "*) ;;
         *) echo "$program --help: usage text does not start with its name"; fail=1 ;;
     esac
-    page=$prefix/share/man/man1/$program.1
+    page=$prefix/share/man/man1/$program.1.gz
     if [ ! -f "$page" ]; then
         echo "missing manual page: $page"; fail=1; continue
+    fi
+    if ! gzip -t "$page"; then
+        echo "$page: not a sound gzip file"; fail=1; continue
     fi
     warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
     if [ -n "$warnings" ]; then
