@@ -59,16 +59,24 @@ struct bitmap_header {
 // slot, and with it the buffer, whatever the result. A slot that names the
 // caller's own buffer (data and size set, owned empty) is filled in place;
 // its size is checked, so a buffer that is too small is refused rather than
-// overrun.
+// overrun. A buffer that the caller only offers is filled in place when it
+// is large enough and otherwise set aside: the slot then gets a new buffer,
+// as an empty one would.
 struct buffer_slot {
     std::uint8_t* data = nullptr;
     std::size_t size = 0;
     std::unique_ptr<std::uint8_t[]> owned;
+    bool offered = false;
 };
 
 // A slot naming the caller's buffer.
 inline buffer_slot borrowed_slot(std::uint8_t* data, std::size_t size) {
-    return buffer_slot{data, size, nullptr};
+    return buffer_slot{data, size, nullptr, false};
+}
+
+// A slot offering the caller's buffer, to be used if the picture fits.
+inline buffer_slot offered_slot(std::uint8_t* data, std::size_t size) {
+    return buffer_slot{data, size, nullptr, true};
 }
 
 // The little-endian field helpers (get_le16, get_le32, put_le16, put_le32)
@@ -130,6 +138,8 @@ int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, 
 int find_nearest_color(int red, int green, int blue, const std::uint8_t* palette, int count);
 
 // Converts width x height pixels from one bit count and palette to another.
+// The target may be the source's own buffer when it takes no more bytes per
+// pixel than the source: each pixel is read before it is written over.
 // 0 success, -1 invalid arguments (a source too small for its size among them),
 // -2 memory exhausted. A source byte beyond its palette counts as the writer
 // stores it: at 1 bit any non-zero byte is 1, at 4 bits the low nibble.

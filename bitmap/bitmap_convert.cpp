@@ -215,7 +215,7 @@ int convert_bitmap(int width, int height, int source_bits, const std::uint8_t* s
                 find_nearest_color(c.red, c.green, c.blue, to.palette, to.entries));
         }
     } else if (from.bytes == to.bytes) {
-        std::memcpy(out, in, count * static_cast<std::size_t>(from.bytes));
+        std::memmove(out, in, count * static_cast<std::size_t>(from.bytes));
     } else {
         for (std::size_t i = 0; i < count; ++i, in += from.bytes, out += to.bytes) {
             write_colour(out, to.bytes, read_colour(in, from.bytes));

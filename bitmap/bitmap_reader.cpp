@@ -306,6 +306,9 @@ int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, 
     // A header may claim up to 2 GiB of pixels. An empty slot gets its buffer
     // only when the stream still holds the palette and every row, so a tiny
     // file with a huge header costs no memory.
+    if (pixels->offered && pixels->size < static_cast<std::size_t>(sizes.pixel_bytes)) {
+        *pixels = buffer_slot{};
+    }
     bool rows_present = true;
     if (pixels->data == nullptr) {
         rows_present = stream_can_hold(stream, palette_size + sizes.data_bytes);

@@ -22,7 +22,10 @@ int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int de
                       const std::uint8_t* palette, std::span<std::uint8_t> target) {
     bitmap_header header;
     buffer_slot file_palette;
-    buffer_slot pixels;
+    // A sheet-sized bitmap of up to 8 bits is read straight into the target
+    // and converted there, pixel by pixel, so that no second picture's worth
+    // of memory is touched; a larger one gets a buffer of its own.
+    buffer_slot pixels = offered_slot(target.data(), target.size());
     if (read_bitmap(stream, &header, &file_palette, &pixels, 0) < 0) {
         std::printf("read error '%s'\n", path);
         return -1;

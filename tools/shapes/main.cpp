@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
 namespace {
 
@@ -35,8 +36,7 @@ struct settings {
 // allocates.
 std::array<std::uint8_t, tiles_ch_size> tiles_ch_data;
 std::array<std::uint8_t, npc_ch_size> npc_ch_data;
-std::array<std::uint8_t, sheet_bytes> sheet;
-std::array<std::uint8_t, sheet_bytes> mask_sheet;
+std::array<std::uint8_t, sheet_bytes> sheet; // the mask sheet too, once the sheet is written
 
 void print_usage() {
     std::fputs("usage: " KZ_PROGRAM_NAME " [options] OUTPUT.BMP [MASK.BMP]\n", stdout);
@@ -152,7 +152,9 @@ int run_extractor(const settings& run) {
 
     // Indices 8-15 (the fourth plane) are white in the mask source palette,
     // so the nearest mask colour is 1 exactly where the fourth plane is set.
-    mask_sheet.fill(0);
+    // The sheet has been written, so the mask takes its place pixel by pixel
+    // and no second sheet of memory is touched.
+    std::span<std::uint8_t> mask_sheet = sheet;
     buffer_slot mask_slot = borrowed_slot(mask_sheet.data(), mask_sheet.size());
     if (convert_bitmap(sheet_width, sheet_height, 4, mask_source_palette.data(), sheet, 1,
                        mask_palette.data(), &mask_slot) < 0) {
