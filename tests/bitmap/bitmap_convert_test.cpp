@@ -66,6 +66,17 @@ TEST_P(convert_bitmap_pairs, keeps_each_pixel_colour) {
                              target_palette.data(), &target),
               0);
     EXPECT_EQ(bytes(target.data, target.data + target.size), expected);
+
+    // Where the target takes no more bytes a pixel, it may be the source's
+    // own buffer: every pixel is read before it is written over.
+    if (expected.size() <= source.size()) {
+        bytes shared = source;
+        buffer_slot in_place = borrowed_slot(shared.data(), shared.size());
+        EXPECT_EQ(convert_bitmap(7, 3, source_bits, source_palette.data(), shared, target_bits,
+                                 target_palette.data(), &in_place),
+                  0);
+        EXPECT_EQ(bytes(shared.begin(), shared.begin() + std::ssize(expected)), expected);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(bit_counts, convert_bitmap_pairs,

@@ -227,6 +227,19 @@ TEST(read_bitmap, slots_are_filled_in_place_or_refused_when_too_small) {
     EXPECT_EQ(std::tuple(r.result, palette, pixels), std::tuple(0, test_palette(16), good_pixels));
     EXPECT_TRUE(r.palette.owned == nullptr && r.pixels.owned == nullptr);
 
+    // An offered buffer is filled when the picture fits, else set aside
+    // untouched for a new one.
+    for (const std::size_t offered : {20, 64, 19}) {
+        bytes buffer(offered, 0xEE);
+        r = read_from(stream_of(good_file()).get(), {}, offered_slot(buffer.data(), offered));
+        const bool fits = offered >= 20;
+        EXPECT_EQ(std::tuple(r.result, r.pixels.data == buffer.data(), r.pixels.owned != nullptr),
+                  std::tuple(0, fits, !fits));
+        EXPECT_EQ(bytes(r.pixels.data, r.pixels.data + 20), good_pixels);
+        EXPECT_EQ(fits ? bytes(buffer.begin() + 20, buffer.end()) : buffer,
+                  bytes(fits ? offered - 20 : offered, 0xEE));
+    }
+
     bytes small(19, 0xEE);
     r = read_from(stream_of(good_file()).get(), {}, borrowed_slot(small.data(), 19));
     EXPECT_EQ(std::tuple(r.result, r.printed, small),
