@@ -1,0 +1,107 @@
+"""Whole-process figures of the five programs, each side by side with its
+floor, for scripts/bench: median times (hyperfine), minor page faults and
+system calls per run (the process's own resource usage and strace).
+
+Usage: bench_programs.py BUILD_DIR WORK_DIR MIN_RUNS
+"""
+
+import json
+import os
+import re
+import statistics
+import subprocess
+import sys
+from dataclasses import dataclass
+from pathlib import Path
+
+build, work, min_runs = Path(sys.argv[1]), Path(sys.argv[2]), sys.argv[3]
+bin_dir, sample = build / "tools", build / "sample"
+out = work / "out"
+out.mkdir()
+
+
+@dataclass(frozen=True)
+class Row:
+    label: str
+    command: list
+    floor: list  # the floor's command
+    target: float  # the largest ratio to the floor that meets the target
+    status: int = 0  # --help ends with status 1
+
+
+def removed_outputs():
+    for name in ("a", "b", "c"):
+        (out / name).unlink(missing_ok=True)
+
+
+def faults_and_calls(command):
+    """Median minor page faults of five runs, and the system calls of one
+    (strace -f -c), of a command that starts with no output in place."""
+    faults = []
+    for _ in range(5):
+        removed_outputs()
+        child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        _, _, usage = os.wait4(child.pid, 0)
+        faults.append(usage.ru_minflt)
+    removed_outputs()
+    summary = work / "strace.txt"
+    subprocess.run(["strace", "-f", "-c", "-o", summary, *command], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, check=False)
+    total = re.search(r"^\S+\s+\S+\s+\S+\s+(\d+)(?:\s+\d+)?\s+total$", summary.read_text(), re.M)
+    return int(statistics.median(faults)), int(total.group(1)) if total else -1
+
+
+def medians(name, commands, ignore_status):
+    """Median seconds of each command, from one hyperfine invocation."""
+    args = ["hyperfine", "-N", "--warmup", "10", "--min-runs", min_runs, "--style", "none",
+            "--export-json", str(work / f"{name}.json")]
+    if ignore_status:
+        args.append("-i")
+    for i, command in enumerate(commands):
+        args += ["--command-name", str(i), "--prepare", f"rm -f {out}/a {out}/b {out}/c",
+                 " ".join(map(str, command))]
+    run = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if run.returncode:
+        sys.exit(f"hyperfine failed for {name}:\n{run.stdout}{run.stderr}")
+    with open(work / f"{name}.json") as f:
+        return [r["median"] for r in json.load(f)["results"]]
+
+
+# The changers read the extractors' sheet and mask.
+refs = {}
+for kind, image in (("fdi", sample / "KZ_Varnholm.fdi"), ("xdf", sample / "kz-varnholm.xdf")):
+    program = bin_dir / ("kzpc98shapes" if kind == "fdi" else "kzx68kshapes")
+    refs[kind] = (work / f"{kind}-shapes.bmp", work / f"{kind}-mask.bmp")
+    subprocess.run([program, "--disk", image, *refs[kind]], stdin=subprocess.DEVNULL, check=True,
+                   stdout=subprocess.DEVNULL)
+
+rows = []
+for kind, image, suffix in (("fdi", sample / "KZ_Varnholm.fdi", "pc98"), ("xdf", sample / "kz-varnholm.xdf", "x68k")):
+    copy = ["cp", image, out / "c"]
+    rows.append(Row(f"kz{suffix}shapes", [bin_dir / f"kz{suffix}shapes", "--disk", image, out / "a", out / "b"],
+                    copy, 1.2))
+    rows.append(Row(f"kz{suffix}chg_shapes", [bin_dir / f"kz{suffix}chg_shapes", "--disk", image, "--write",
+                                             out / "a", *refs[kind]], copy, 1.5))
+rows.append(Row("kzega_shapes", [bin_dir / "kzega_shapes", sample / "TILES.16", out / "a"],
+                ["cp", sample / "TILES.16", out / "c"], 1.0))
+rows.append(Row("kzega_shapes --cga", [bin_dir / "kzega_shapes", "--cga", sample / "TILES.4", out / "a"],
+                ["cp", sample / "TILES.4", out / "c"], 1.0))
+for program in ("kzpc98shapes", "kzx68kchg_shapes", "kzega_shapes"):
+    rows.append(Row(f"{program} --help", [bin_dir / program, "--help"], ["cp", "--help"], 0.5, status=1))
+
+print(f"{'run':22} {'median':>9} {'floor':>9} {'ratio':>6} {'target':>7} {'':7}"
+      f" {'faults':>6} {'floor':>6} {'calls':>6} {'floor':>6}")
+missed = []
+for row in rows:
+    program_time, floor_time = medians(row.label.replace(" ", "_"), [row.command, row.floor], row.status != 0)
+    ratio = program_time / floor_time
+    met = ratio <= row.target
+    if not met:
+        missed.append(row.label)
+    faults, calls = faults_and_calls(row.command)
+    floor_faults, floor_calls = faults_and_calls(row.floor)
+    print(f"{row.label:22} {program_time * 1e3:6.2f} ms {floor_time * 1e3:6.2f} ms {ratio:5.2f}x"
+          f" {row.target:6.1f}x {'met' if met else 'MISSED':7} {faults:6} {floor_faults:6} {calls:6} {floor_calls:6}")
+print("(medians of hyperfine runs; floor: cp of the program's input, or cp --help; faults: minor page"
+      " faults per run; calls: system calls per run)")
+print("all program targets met" if not missed else "program targets missed: " + ", ".join(missed))
