@@ -30,6 +30,12 @@ namespace kz::test {
 using bytes = std::vector<std::uint8_t>;
 
 #ifdef _WIN32
+constexpr const char* null_device = "NUL";
+#else
+constexpr const char* null_device = "/dev/null";
+#endif
+
+#ifdef _WIN32
 // Wine's ntdll says so; Windows' does not.
 inline bool under_wine() {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
