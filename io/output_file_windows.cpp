@@ -191,12 +191,9 @@ int commit_output_file(output_file* out) {
     if (!close_stream(out, out->replaces_file)) {
         return commit_failed(out);
     }
-    std::wstring target;
-    std::wstring temp;
-    try {
-        target = wide_path(out->path.c_str());
-        temp = wide_path(out->temp_path.c_str());
-    } catch (const std::bad_alloc&) {
+    const std::wstring target = wide_path(out->path.c_str());
+    const std::wstring temp = wide_path(out->temp_path.c_str());
+    if (temp.empty() || target.empty()) {
         return commit_failed(out);
     }
     // The attributes go on before the move, so that the target never shows
@@ -210,7 +207,7 @@ int commit_output_file(output_file* out) {
         }
         flags |= MOVEFILE_WRITE_THROUGH;
     }
-    if (temp.empty() || target.empty() || !::MoveFileExW(temp.c_str(), target.c_str(), flags)) {
+    if (!::MoveFileExW(temp.c_str(), target.c_str(), flags)) {
         return commit_failed(out);
     }
     out->temp_path.clear();

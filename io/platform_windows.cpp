@@ -37,7 +37,7 @@ void restore_console_code_page() {
 
 } // namespace
 
-std::wstring wide_path(const char* path) {
+std::wstring wide_path(const char* path) noexcept {
     try {
         const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
         if (size <= 1) {

@@ -8,6 +8,6 @@ namespace kz {
 
 // Empty when path is empty, is not valid UTF-8, or memory runs out: every
 // caller then fails as if the file could not be opened.
-std::wstring wide_path(const char* path);
+std::wstring wide_path(const char* path) noexcept;
 
 } // namespace kz
