@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bitmap/bitmap.h"
+#include "io/input_file.h"
 
 namespace kz {
 namespace {
@@ -105,7 +106,7 @@ bitmap_sizes sizes_of(const bitmap_header& header) {
 // reads will tell. The position is left where it was.
 bool stream_can_hold(std::FILE* stream, std::int64_t needed) {
     const long start = std::ftell(stream);
-    if (start < 0) {
+    if (start < 0 || !stream_can_seek(stream)) {
         return true;
     }
     if (std::fseek(stream, 0, SEEK_END) != 0) {
@@ -327,7 +328,8 @@ int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, 
         const int entries = 1 << bit_count;
         if (palette == nullptr) {
             // Skipped; a stream that cannot seek has it read and dropped.
-            if (std::fseek(stream, static_cast<long>(palette_size), SEEK_CUR) != 0) {
+            if (!stream_can_seek(stream) ||
+                std::fseek(stream, static_cast<long>(palette_size), SEEK_CUR) != 0) {
                 std::clearerr(stream);
                 std::array<std::uint8_t, max_palette_entries * palette_entry_size> dropped{};
                 read_palette(stream, dropped.data(), entries);

@@ -43,16 +43,12 @@ int load_disk_stream(disk_image* disk, std::FILE* stream, const char* path,
     release_disk_image(disk);
     disk->disk_offset = disk_offset;
 
-    if (std::fseek(stream, 0, SEEK_END) != 0) {
-        std::printf("seek error '%s' (SEEK_END)\n", path);
-        return fail_load(disk);
-    }
-    const long end = std::ftell(stream);
+    const std::int64_t end = seek_to_end(stream);
     if (end < 0) {
         std::printf("seek error '%s' (SEEK_END)\n", path);
         return fail_load(disk);
     }
-    if (static_cast<std::int64_t>(end) > max_image_length) {
+    if (end > max_image_length) {
         std::printf("disk image too large '%s'\n", path);
         return fail_load(disk);
     }

@@ -21,18 +21,13 @@ void check_round_trip(const bitmap_header& header, const std::uint8_t* palette,
     bitmap_header written;
     require(make_bitmap_header(&written, header.width, header.height, header.bit_count) == 0,
             "header of a bitmap that was read can be made");
-    char* text = nullptr;
-    std::size_t length = 0;
-    {
-        stream out(open_memstream(&text, &length));
-        require(out != nullptr, "memory stream");
-        require(write_bitmap(out.get(), &written, palette, pixels.data()) == 0,
-                "a bitmap that was read can be written");
-    }
-    std::unique_ptr<char, decltype(&std::free)> owned(text, &std::free);
+    written_bytes out;
+    require(out.get() != nullptr, "memory stream");
+    require(write_bitmap(out.get(), &written, palette, pixels.data()) == 0,
+            "a bitmap that was read can be written");
+    const std::vector<std::uint8_t> text = out.take();
     std::vector<std::uint8_t> copy;
-    stream in = open_memory_stream(
-        std::span(reinterpret_cast<const std::uint8_t*>(text), length), &copy);
+    stream in = open_memory_stream(text, &copy);
     bitmap_header again;
     buffer_slot again_palette;
     buffer_slot again_pixels;

@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
-#include <unistd.h>
 
 using namespace kz;
 using namespace kz::fuzz;
@@ -26,10 +26,17 @@ struct scratch_directory {
     std::string path;
 
     scratch_directory() {
-        const char* base = std::getenv("TMPDIR");
-        path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-               "/fuzz_disk_image.XXXXXX";
-        require(mkdtemp(path.data()) != nullptr, "scratch directory");
+        std::error_code error;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+        require(!error, "temporary directory");
+        std::random_device seed;
+        for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+            const auto candidate = base / ("fuzz_disk_image." + std::to_string(seed()));
+            if (std::filesystem::create_directory(candidate, error)) {
+                path = candidate.string();
+            }
+        }
+        require(!path.empty(), "scratch directory");
     }
     ~scratch_directory() {
         std::error_code ignored;

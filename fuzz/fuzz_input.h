@@ -13,6 +13,10 @@
 #include <span>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace kz::fuzz {
 
 // Control values come first; a short input reads as zeros, so every input
@@ -47,16 +51,84 @@ struct input_cursor {
 // A stream that closes itself; memory streams have nothing to report at close.
 using stream = std::unique_ptr<std::FILE, file_closer>;
 
+#ifdef _WIN32
+// The C runtime's tmpfile() wants to write in the drive's root directory;
+// this one lives in the user's temporary directory and goes when closed.
+inline std::FILE* temporary_stream() {
+    wchar_t directory[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    if (GetTempPathW(MAX_PATH + 1, directory) == 0 ||
+        GetTempFileNameW(directory, L"kz", 0, name) == 0) {
+        return nullptr;
+    }
+    return _wfopen(name, L"w+bD");
+}
+#endif
+
 // A read-only stream over a copy of the bytes (fmemopen wants a writable
-// buffer, and one byte at least). The copy must outlive the stream.
+// buffer, and one byte at least). The copy must outlive the stream. Windows
+// has no memory streams: there the bytes go to a temporary file, which is
+// slow for fuzzing but serves the corpus replays.
 inline stream open_memory_stream(std::span<const std::uint8_t> bytes,
                                  std::vector<std::uint8_t>* copy) {
     copy->assign(bytes.begin(), bytes.end());
+#ifdef _WIN32
+    stream file(temporary_stream());
+    if (file && (copy->empty() || std::fwrite(copy->data(), copy->size(), 1, file.get()) == 1) &&
+        std::fseek(file.get(), 0, SEEK_SET) == 0) {
+        return file;
+    }
+    return stream();
+#else
     if (copy->empty()) {
         return stream(std::fopen("/dev/null", "rb"));
     }
     return stream(fmemopen(copy->data(), copy->size(), "rb"));
+#endif
 }
+
+// A stream to write into; take_written_bytes then gives what was written.
+struct written_bytes {
+    written_bytes() = default;
+    written_bytes(const written_bytes&) = delete;
+    written_bytes& operator=(const written_bytes&) = delete;
+#ifdef _WIN32
+    stream file{temporary_stream()};
+    std::FILE* get() const {
+        return file.get();
+    }
+    std::vector<std::uint8_t> take() {
+        std::vector<std::uint8_t> bytes;
+        if (!file || std::fflush(file.get()) != 0) {
+            return bytes;
+        }
+        const long size = std::ftell(file.get());
+        bytes.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+        std::rewind(file.get());
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+        file.reset();
+        return bytes;
+    }
+#else
+    char* text = nullptr;
+    std::size_t length = 0;
+    stream file{open_memstream(&text, &length)};
+    std::FILE* get() const {
+        return file.get();
+    }
+    std::vector<std::uint8_t> take() {
+        file.reset(); // open_memstream's buffer is complete once closed
+        std::vector<std::uint8_t> bytes(text, text + length);
+        std::free(text);
+        text = nullptr;
+        return bytes;
+    }
+    ~written_bytes() {
+        file.reset();
+        std::free(text);
+    }
+#endif
+};
 
 // A broken invariant is a finding: abort so that the fuzzer keeps the input.
 inline void require(bool condition, const char* what) {

@@ -9,7 +9,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (std::getenv("KZ_FUZZ_VERBOSE") != nullptr) {
         return 0;
     }
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
+#ifdef _WIN32
+    constexpr const char* null_device = "NUL";
+#else
+    constexpr const char* null_device = "/dev/null";
+#endif
+    if (std::freopen(null_device, "w", stdout) == nullptr) {
         return 1;
     }
     return 0;

@@ -21,7 +21,7 @@ namespace {
 bool run_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "cannot open %s\n", path.c_str());
+        std::fprintf(stderr, "cannot open %s\n", path.string().c_str());
         return false;
     }
     const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
                 }
             }
             if (error) {
-                std::fprintf(stderr, "cannot list %s\n", arg.c_str());
+                std::fprintf(stderr, "cannot list %s\n", arg.string().c_str());
                 return 1;
             }
             std::sort(files.begin(), files.end());

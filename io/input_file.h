@@ -2,6 +2,7 @@
 // to report at close, so the destructor is all they need.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
@@ -13,9 +14,17 @@ struct file_closer {
 
 using input_file = std::unique_ptr<std::FILE, file_closer>;
 
-// Opens path for binary reading; empty on failure.
-inline input_file open_input_file(const char* path) {
-    return input_file(std::fopen(path, "rb"));
-}
+// Opens path for binary reading; empty on failure. On Windows the path is
+// UTF-8, like every name the programs are given.
+input_file open_input_file(const char* path);
+
+// Whether the stream can seek. A pipe cannot; on Windows the C runtime
+// claims success for a seek on a pipe and moves nowhere, so the answer comes
+// from the system rather than from a trial seek.
+bool stream_can_seek(std::FILE* stream);
+
+// Moves to the end of the stream and gives that position, or -1. Counted in
+// 64 bits, as Windows' long (and so ftell) has only 32.
+std::int64_t seek_to_end(std::FILE* stream);
 
 } // namespace kz

@@ -3,6 +3,7 @@
 // tests hold them to a plain bit-by-bit reading of the format, over every
 // byte value, odd widths and rows wider than a chunk.
 #include "bitmap/bitmap.h"
+#include "io/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +84,7 @@ TEST_P(packing_test, no_pixel_is_lost_or_moved_in_packed_rows) {
                                  static_cast<std::uint16_t>(bit_count)),
               0);
 
-    file_ptr stream(std::tmpfile());
+    file_ptr stream(test::temporary_stream());
     ASSERT_TRUE(stream);
     ASSERT_EQ(write_bitmap(stream.get(), &header, palette.data(), pixels.data()), 0);
     ASSERT_EQ(std::fflush(stream.get()), 0);

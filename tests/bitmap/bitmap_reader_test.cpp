@@ -1,4 +1,9 @@
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <climits>
 
@@ -250,8 +255,13 @@ TEST(read_bitmap, slots_are_filled_in_place_or_refused_when_too_small) {
     // palette slot the palette is read and dropped.
     const bytes file = good_file();
     std::array<int, 2> fds{};
+#ifdef _WIN32
+    ASSERT_EQ(_pipe(fds.data(), 65536, _O_BINARY), 0);
+    ASSERT_EQ(write(fds[1], file.data(), static_cast<unsigned>(file.size())), int(file.size()));
+#else
     ASSERT_EQ(pipe(fds.data()), 0);
     ASSERT_EQ(write(fds[1], file.data(), file.size()), ssize_t(file.size()));
+#endif
     close(fds[1]);
     stream.reset(fdopen(fds[0], "rb"));
     buffer_slot slot;

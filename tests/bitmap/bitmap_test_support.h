@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "bitmap/bitmap.h"
+#include "io/test_files.h"
 
 namespace kz::test {
 
@@ -20,28 +20,19 @@ struct file_closer {
 };
 using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
-struct scratch_dir {
-    std::string path = (std::filesystem::temp_directory_path() / "kz_bitmap_XXXXXX").string();
-    scratch_dir() { EXPECT_NE(mkdtemp(path.data()), nullptr); }
-    ~scratch_dir() { std::filesystem::remove_all(path, ignored); }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    std::error_code ignored;
-};
-
 inline int run(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run_host_command(command);
 }
 
 inline file_ptr stream_of(const bytes& content) {
-    file_ptr stream(std::tmpfile());
+    file_ptr stream(temporary_stream());
     std::fwrite(content.data(), 1, content.size(), stream.get());
     std::rewind(stream.get());
     return stream;
 }
 
 inline bytes written_by(const std::function<void(std::FILE*)>& write) {
-    file_ptr stream(std::tmpfile());
+    file_ptr stream(temporary_stream());
     write(stream.get());
     bytes content(static_cast<std::size_t>(std::ftell(stream.get())));
     std::rewind(stream.get());

@@ -21,9 +21,10 @@ TEST(ask_yes_no, first_deciding_character_answers_and_the_rest_stays_unread) {
         int answer;
         const char* rest;
     } cases[] = {{"abc\ny\n", 1, "\n"},  {"nope", 0, "ope"}, {"Yes", 1, "es"},
-                 {"\n\n  N\n", 0, "\n"}, {"", 0, ""},        {"abc", 0, ""}};
+                 {"\n\n  N\n", 0, "\n"}, {"", 0, ""},        {"abc", 0, ""},
+                 {"y\r\n", 1, "\r\n"},   {"x\r\n\r\nn\r\n", 0, "\r\n"}};
     for (const auto& c : cases) {
-        std::FILE* input = std::tmpfile();
+        std::FILE* input = temporary_stream();
         ASSERT_NE(input, nullptr);
         std::fputs(c.input, input);
         std::rewind(input);
@@ -35,7 +36,7 @@ TEST(ask_yes_no, first_deciding_character_answers_and_the_rest_stays_unread) {
         EXPECT_EQ(rest, c.rest) << c.input;
         std::fclose(input);
     }
-    std::FILE* unreadable = std::fopen("/dev/null", "w"); // a read error counts as no
+    std::FILE* unreadable = std::fopen(null_device, "w"); // a read error counts as no
     ASSERT_NE(unreadable, nullptr);
     capture_stdout([&] { EXPECT_EQ(ask_yes_no_from(unreadable, "overwrite ?"), 0); });
     std::fclose(unreadable);
@@ -75,7 +76,10 @@ TEST(write_bitmap_file, new_sheet_is_written_without_a_question_and_reads_back_i
                   "");
         EXPECT_EQ(result, 0);
         EXPECT_EQ(read_file(path).size(), s.file_size);
-        ASSERT_EQ(std::system(
+        if (!host_tools_available()) {
+            continue;
+        }
+        ASSERT_EQ(run_host_command(
                       (KZ_PYTHON + std::string(pillow_dump) + "'" + path + "' > '" + path + ".txt'")
                           .c_str()),
                   0);
@@ -100,9 +104,15 @@ TEST(write_bitmap_file, existing_target_is_replaced_only_after_yes) {
                  {"/dev/full", "y", -1, "write error '/dev/full'\n"}};
     const std::vector<std::uint8_t> pixels(256 * 512, 5);
     for (const auto& c : cases) {
+#ifdef _WIN32
+        if (c.path == "/dev/full") { // no device on Windows fails every write
+            continue;
+        }
+#else
         if (c.path == "/dev/full" && !dev_full_is_device()) {
             continue;
         }
+#endif
         write_file(file, old_content);
         std::ofstream(dir.file("answer")) << c.answer;
         ASSERT_NE(std::freopen(dir.file("answer").c_str(), "r", stdin), nullptr);
@@ -117,6 +127,8 @@ TEST(write_bitmap_file, existing_target_is_replaced_only_after_yes) {
         EXPECT_EQ(read_file(file).size(), c.path == file && c.result == 0 ? 0x10076u : 3u);
         EXPECT_EQ(dir.names(), (std::set<std::string>{"answer", "sheet.bmp"}));
     }
+    // Windows deletes no open file: standard input lets go of the answer.
+    EXPECT_NE(std::freopen(null_device, "r", stdin), nullptr);
 }
 
 } // namespace

@@ -4,6 +4,12 @@ The programs run as a user runs them: in scratch directories, with standard
 input given explicitly and a time limit. Fixtures come from independent tools
 (mkfs.fat and mtools, Pillow, ImageMagick, netpbm); the game's formats are
 modelled here from their descriptions, not from the programs.
+
+The Windows build's programs (KZ_TARGET_SYSTEM=Windows) run through the Wine
+wrapper named by KZ_RUNNER. Their standard output must end every line with
+CR LF, and is compared as LF. Where KZ_LINUX_BIN_DIR names a Linux build's
+programs, each run is repeated with them in a copy of its directory, and the
+status, standard output and every file must come out the same.
 """
 
 import atexit
@@ -27,6 +33,12 @@ TIMEOUT = 60
 SOURCE_ROOT = Path(__file__).resolve().parents[2]
 BIN_DIR = Path(os.environ.get("KZ_BIN_DIR", SOURCE_ROOT / "build/release/tools"))
 SAMPLE = os.environ.get("KZ_SAMPLE", str(SOURCE_ROOT / "build/release/scripts/make_sample"))
+WINDOWS = os.environ.get("KZ_TARGET_SYSTEM") == "Windows"
+RUNNER = shlex.split(os.environ.get("KZ_RUNNER", ""))
+EXE = ".exe" if WINDOWS else ""
+LINUX_BIN_DIR = Path(os.environ["KZ_LINUX_BIN_DIR"]) if WINDOWS and os.environ.get("KZ_LINUX_BIN_DIR") else None
+if LINUX_BIN_DIR and not (LINUX_BIN_DIR / "kzpc98shapes").is_file():
+    LINUX_BIN_DIR = None
 MKFS_FAT = os.environ.get("KZ_MKFS_FAT", "/usr/sbin/mkfs.fat")
 FSCK_FAT = os.environ.get("KZ_FSCK_FAT", "/usr/sbin/fsck.fat")
 MCOPY = os.environ.get("KZ_MCOPY", "/usr/bin/mcopy")
@@ -69,13 +81,53 @@ def work_dir():
     return path
 
 
-def run_program(program, *args, cwd, stdin=b"", limit=None):
+def command_line(program, *args):
+    return [*RUNNER, str(BIN_DIR / (program + EXE)), *map(str, args)]
+
+
+def run_program(program, *args, cwd, stdin=b"", limit=None, env=None, as_on_linux=True):
+    """Runs one of our programs. On Windows standard output comes back with
+    LF line ends, and unless as_on_linux is false the run must agree with the
+    Linux program's where that is known (see above)."""
     def child():
         if limit is not None:  # writes past the limit fail (EFBIG) as on a full disk
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-    return subprocess.run([str(BIN_DIR / program), *map(str, args)], cwd=cwd, input=stdin,
-                          capture_output=True, timeout=TIMEOUT, preexec_fn=child)
+    twin = None
+    if LINUX_BIN_DIR and as_on_linux:
+        twin = Path(tempfile.mkdtemp(prefix="kz-linux-"))
+        shutil.copytree(cwd, twin, symlinks=True, dirs_exist_ok=True)
+    run = subprocess.run(command_line(program, *args), cwd=cwd, input=stdin, capture_output=True,
+                         timeout=TIMEOUT, preexec_fn=child, env=env)
+    if not WINDOWS:
+        return run
+    if b"\n" in run.stdout.replace(b"\r\n", b""):
+        raise AssertionError(f"{program} {args}: a line of standard output ends without CR: {run.stdout!r}")
+    run.stdout = run.stdout.replace(b"\r\n", b"\n")
+    if twin:
+        try:
+            linux = subprocess.run([str(LINUX_BIN_DIR / program), *map(str, args)], cwd=twin, input=stdin,
+                                   capture_output=True, timeout=TIMEOUT)
+            theirs, ours = snapshot(twin), snapshot(cwd)
+            if (linux.returncode, linux.stdout, linux.stderr) != (run.returncode, run.stdout, run.stderr):
+                raise AssertionError(f"{program} {args} on Windows: {run}\n  on Linux: {linux}")
+            differing = sorted(name for name in theirs.keys() | ours.keys() if theirs.get(name) != ours.get(name))
+            if differing:
+                raise AssertionError(f"{program} {args}: files differ from the Linux program's: {differing}")
+        finally:
+            shutil.rmtree(twin, ignore_errors=True)
+    return run
+
+
+def posix_only(args, limit):
+    """Why a row cannot run on Windows, or None."""
+    if not WINDOWS:
+        return None
+    if limit is not None:
+        return "a file size limit (RLIMIT_FSIZE) is a POSIX resource limit"
+    if any(str(a).startswith("/dev/") for a in args):
+        return "/dev/full is a Linux device"
+    return None
 
 
 def make_with(program, *args, cwd):
@@ -103,28 +155,34 @@ def snapshot(directory):
 
 
 class KzTestCase(unittest.TestCase):
-    def run_tool(self, program, *args, cwd, stdin=b"", status=0, stdout="", limit=None):
+    def run_tool(self, program, *args, cwd, stdin=b"", status=0, stdout="", limit=None, env=None,
+                 as_on_linux=True):
         """Runs one of our programs: standard error must stay empty, the status
         and (unless None) standard output must be as given."""
-        run = run_program(program, *args, cwd=cwd, stdin=stdin, limit=limit)
-        repeat = (f"\n  repeat: cd {cwd} && printf %s {shlex.quote(stdin.decode())} | "
-                  f"{shlex.join([str(BIN_DIR / program), *map(str, args)])}")
+        run = run_program(program, *args, cwd=cwd, stdin=stdin, limit=limit, env=env, as_on_linux=as_on_linux)
+        repeat = (f"\n  repeat: cd {cwd} && printf %s {shlex.quote(stdin.decode(errors='replace'))} | "
+                  f"{shlex.join(command_line(program, *args))}")
         self.assertEqual(run.stderr.decode(errors="replace"), "", repeat)
         self.assertEqual(run.returncode, status, repeat + f"\n  stdout: {run.stdout!r}")
         if stdout is not None:
             self.assertEqual(run.stdout.decode(errors="replace"), stdout, repeat)
 
-    def check_rows(self, program, cwd, rows):
+    def check_rows(self, program, cwd, rows, env=None, as_on_linux=True):
         """Runs rows of (args, stdin, stdout[, status, changed, file size limit])
         in one directory. changed maps every file that must be new or different
         afterwards to its length; the defaults are status 1 and nothing changed.
-        The directory is put back after each row."""
+        The directory is put back after each row. Rows that need what only
+        POSIX systems have are skipped on Windows."""
         before = snapshot(cwd)
         for row in rows:
             args, stdin, stdout, status, changed, limit = row + (1, {}, None)[len(row) - 3:]
             with self.subTest(program=program, args=args, stdin=stdin):
+                reason = posix_only(args, limit)
+                if reason:
+                    self.skipTest(reason)
                 try:
-                    self.run_tool(program, *args, cwd=cwd, stdin=stdin, status=status, stdout=stdout, limit=limit)
+                    self.run_tool(program, *args, cwd=cwd, stdin=stdin, status=status, stdout=stdout, limit=limit,
+                                  env=env, as_on_linux=as_on_linux)
                 finally:
                     after = snapshot(cwd)
                     for name in after.keys() - before.keys():
@@ -138,6 +196,8 @@ class KzTestCase(unittest.TestCase):
     def full_device(self):
         """/dev/full, which fails every write. A program that put a file of its
         own in its place would break it for everyone: checked again at the end."""
+        if WINDOWS:
+            return
         def check():
             self.assertTrue(stat.S_ISCHR(os.stat("/dev/full").st_mode),
                             "/dev/full is not the full device (restore: mknod -m 666 /dev/full c 1 7)")
@@ -281,5 +341,5 @@ def indices(path):
 @functools.lru_cache(maxsize=None)
 def sample_files():
     directory = work_dir()
-    subprocess.run([SAMPLE, str(directory)], check=True, capture_output=True, timeout=TIMEOUT)
+    subprocess.run([*RUNNER, SAMPLE, str(directory)], check=True, capture_output=True, timeout=TIMEOUT)
     return directory

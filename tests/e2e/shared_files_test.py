@@ -15,7 +15,7 @@ import unittest
 from dataclasses import dataclass
 from pathlib import Path
 
-from kztest import BIN_DIR, TIMEOUT, X68K, KzTestCase, asked, make_with, run_program, shape_disk, work_dir
+from kztest import BIN_DIR, TIMEOUT, WINDOWS, X68K, KzTestCase, asked, make_with, run_program, shape_disk, work_dir
 
 WRITER, GROUP, OTHER = 65534, 4242, 4243  # the user, a group the user belongs to, someone else
 ROOT = 0
@@ -61,6 +61,8 @@ def identity(path):
     return st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode), st.st_nlink
 
 
+@unittest.skipIf(WINDOWS, "owners, groups, sticky folders and hard links are POSIX matters; the Windows "
+                          "output step has its own tests")
 @unittest.skipUnless(os.geteuid() == 0, "needs root to give files and folders other owners and groups; "
                                         "the programs then run as an ordinary user")
 @unittest.skipUnless(shutil.which("setpriv"), "needs setpriv (util-linux) to run as an ordinary user")

@@ -8,8 +8,9 @@
 // and the format named in the usage text.
 #include "bitmap/bitmap.h"
 #include "console/console.h"
-#include "io/output_file.h"
 #include "disk/disk.h"
+#include "io/output_file.h"
+#include "io/platform.h"
 #include "shapes/shapes.h"
 #include "tools/chg_shapes/sheet_bitmap.h"
 
@@ -106,12 +107,12 @@ int parse_arguments(int argc, char** argv, settings* run) {
 
 // "dir/name.ext" gives "dir/name.NEW.ext"; a name without an extension gets
 // ".NEW" appended. Only the file-name part is searched for the dot, so that a
-// dot in a directory name cannot send the output into another directory.
+// dot in a directory name cannot send the output into another directory; on
+// Windows that part also follows a '\' or a drive ("C:name.ext").
 std::optional<std::string> make_new_image_name(const char* path) {
     try {
         std::string name(path);
-        const std::size_t slash = name.rfind('/');
-        const std::size_t file_start = slash == std::string::npos ? 0 : slash + 1;
+        const std::size_t file_start = file_name_start(name);
         std::size_t dot = name.rfind('.');
         if (dot == std::string::npos || dot < file_start) {
             dot = name.size();
@@ -224,6 +225,10 @@ int run_changer(const settings& run) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (take_utf8_arguments(&argc, &argv) != 0) {
+        return 1;
+    }
+    use_utf8_console();
     settings run;
     if (parse_arguments(argc, argv, &run) != 0) {
         return 1;

@@ -3,6 +3,7 @@
 #include "bitmap/bitmap.h"
 #include "console/console.h"
 #include "io/input_file.h"
+#include "io/platform.h"
 #include "shapes/tiles.h"
 
 #include <array>
@@ -137,6 +138,10 @@ int run_converter(const settings& run) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (take_utf8_arguments(&argc, &argv) != 0) {
+        return 1;
+    }
+    use_utf8_console();
     settings run;
     if (parse_arguments(argc, argv, &run) != 0) {
         return 1;

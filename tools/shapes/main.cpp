@@ -8,6 +8,7 @@
 #include "bitmap/bitmap.h"
 #include "console/console.h"
 #include "disk/disk.h"
+#include "io/platform.h"
 #include "shapes/shapes.h"
 
 #include <array>
@@ -172,6 +173,10 @@ int run_extractor(const settings& run) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (take_utf8_arguments(&argc, &argv) != 0) {
+        return 1;
+    }
+    use_utf8_console();
     settings run;
     if (parse_arguments(argc, argv, &run) != 0) {
         return 1;
