@@ -2,8 +2,9 @@
 # test programs, the end-to-end tests' programs and make_sample alike, all
 # through one wrapper that CMake knows as the cross-compiling emulator.
 # Each build folder has its own Wine prefix (made on first use, which takes
-# some seconds), and a test run starts one persistent Wine server, without
-# which every program would pay for starting its own.
+# some seconds). A test run starts one persistent Wine server (the fixture
+# below), and outside one the wrapper keeps a server for 30 s: without, every
+# program would pay about a second for starting its own.
 find_program(KZ_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 find_program(KZ_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine)
 if(NOT KZ_WINE OR NOT KZ_WINESERVER)
