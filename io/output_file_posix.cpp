@@ -74,20 +74,12 @@ bool takes_on_identity(int fd, const struct stat& target) {
            (got.st_mode & permission_bits) == (target.st_mode & permission_bits);
 }
 
-// The writers hand over their content in large blocks, which an unbuffered
-// stream passes straight to the file instead of cutting each into the
-// stream buffer's size.
-void unbuffered(std::FILE* stream) {
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-}
-
 int adopt_fd(output_file* out, int fd) {
     out->stream = ::fdopen(fd, "wb");
     if (!out->stream) {
         ::close(fd);
         return -1;
     }
-    unbuffered(out->stream);
     return 0;
 }
 
@@ -176,11 +168,7 @@ int open_target(output_file* out) {
     // without changing what they are.
     if (!S_ISREG(st.st_mode)) {
         out->stream = std::fopen(out->path.c_str(), "wb");
-        if (!out->stream) {
-            return -1;
-        }
-        unbuffered(out->stream);
-        return 0;
+        return out->stream ? 0 : -1;
     }
     // A regular file that the user may not write stays refused, as opening
     // it for writing would be, even where its directory would allow the
