@@ -10,6 +10,8 @@
 // standard output that names the file in single quotes.
 #pragma once
 
+#include "io/input_file.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -32,10 +34,13 @@ constexpr std::int32_t dir_name_length = 11;       // 8 + 3, no dot
 // The loaded image file, header included, and its unpacked FAT: one entry
 // (the stored 12-bit value) per 1024-byte unit of the data area. An empty
 // record (default, failed load, released) has no bytes and all numbers 0.
+// The image is the program's own copy of the file: replacements change it,
+// never the file.
 struct disk_image {
     std::int32_t disk_offset = 0;
     std::int32_t image_length = 0;
-    std::vector<std::uint8_t> image;
+    std::span<std::uint8_t> image; // the whole file, held by storage
+    file_content storage;
     std::int32_t fat_entry_count = 0;
     std::vector<std::int32_t> fat;
 };

@@ -24,6 +24,43 @@ int fail_load(disk_image* disk) {
     return -1;
 }
 
+// Reads the whole stream into the record's own buffer: its length from a
+// seek to the end, then one read of one item of that length, so that an
+// empty file reads no item and fails.
+int read_disk_stream(disk_image* disk, std::FILE* stream, const char* path) {
+    const std::int64_t end = seek_to_end(stream);
+    if (end < 0) {
+        std::printf("seek error '%s' (SEEK_END)\n", path);
+        return -1;
+    }
+    if (end > max_image_length) {
+        std::printf("disk image too large '%s'\n", path);
+        return -1;
+    }
+    const auto length = static_cast<std::int32_t>(end);
+    disk->image_length = length;
+
+    if (std::fseek(stream, 0, SEEK_SET) != 0) {
+        std::printf("seek error '%s' (SEEK_SET)\n", path);
+        return -1;
+    }
+
+    std::vector<std::uint8_t>& buffer = disk->storage.buffer;
+    try {
+        buffer.resize(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        std::printf("memory exhaust!\n");
+        return -1;
+    }
+    if (length == 0 || std::fread(buffer.data(), buffer.size(), 1, stream) != 1) {
+        std::printf("read error '%s'\n", path);
+        return -1;
+    }
+    disk->storage.bytes = buffer;
+    disk->image = buffer;
+    return 0;
+}
+
 } // namespace
 
 int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset) {
@@ -43,36 +80,17 @@ int load_disk_stream(disk_image* disk, std::FILE* stream, const char* path,
     release_disk_image(disk);
     disk->disk_offset = disk_offset;
 
-    const std::int64_t end = seek_to_end(stream);
-    if (end < 0) {
-        std::printf("seek error '%s' (SEEK_END)\n", path);
+    // A regular file is mapped rather than read: the extractor looks at a
+    // fifth of the image and the changer changes less, and a mapping costs
+    // only the pages that are used. Anything else is read whole, with the
+    // messages of each step.
+    if (map_file_content(stream, max_image_length, &disk->storage)) {
+        disk->image = disk->storage.bytes;
+        disk->image_length = static_cast<std::int32_t>(disk->image.size());
+    } else if (read_disk_stream(disk, stream, path) != 0) {
         return fail_load(disk);
     }
-    if (end > max_image_length) {
-        std::printf("disk image too large '%s'\n", path);
-        return fail_load(disk);
-    }
-    const auto length = static_cast<std::int32_t>(end);
-    disk->image_length = length;
-
-    if (std::fseek(stream, 0, SEEK_SET) != 0) {
-        std::printf("seek error '%s' (SEEK_SET)\n", path);
-        return fail_load(disk);
-    }
-
-    try {
-        disk->image.resize(static_cast<std::size_t>(length));
-    } catch (const std::bad_alloc&) {
-        std::printf("memory exhaust!\n");
-        return fail_load(disk);
-    }
-
-    // One item of the whole length: an empty file reads no item and fails.
-    if (length == 0 ||
-        std::fread(disk->image.data(), static_cast<std::size_t>(length), 1, stream) != 1) {
-        std::printf("read error '%s'\n", path);
-        return fail_load(disk);
-    }
+    const std::int32_t length = disk->image_length;
 
     const std::int64_t needed = static_cast<std::int64_t>(disk_offset) + min_disk_length;
     if (disk_offset < 0 || length < needed) {
@@ -90,8 +108,11 @@ int load_disk_stream(disk_image* disk, std::FILE* stream, const char* path,
 
 void release_disk_image(disk_image* disk) {
     // Assigning a fresh record would keep the old capacity; swapping with
-    // empty vectors really gives the memory back.
-    std::vector<std::uint8_t>().swap(disk->image);
+    // empty vectors really gives the memory back (and unmaps a mapped image).
+    disk->image = {};
+    disk->storage.bytes = {};
+    disk->storage.mapping.reset();
+    std::vector<std::uint8_t>().swap(disk->storage.buffer);
     std::vector<std::int32_t>().swap(disk->fat);
     disk->disk_offset = 0;
     disk->image_length = 0;

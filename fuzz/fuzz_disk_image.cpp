@@ -8,6 +8,7 @@
 #include "shapes/shapes.h" // the sizes of the two shape files
 
 #include <array>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -143,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (write_back) {
         const std::string path = scratch_dir() + "/written";
         require(write_disk_image(&disk, path.c_str()) == 0, "the image writes");
-        require(read_whole_file(path) == disk.image, "the written file is the image");
+        require(std::ranges::equal(read_whole_file(path), disk.image), "the written file is the image");
     }
     release_disk_image(&disk);
     require(disk.image.empty() && disk.image_length == 0, "release clears the record");

@@ -2,9 +2,12 @@
 // to report at close, so the destructor is all they need.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
+#include <vector>
 
 namespace kz {
 
@@ -26,5 +29,28 @@ bool stream_can_seek(std::FILE* stream);
 // Moves to the end of the stream and gives that position, or -1. Counted in
 // 64 bits, as Windows' long (and so ftell) has only 32.
 std::int64_t seek_to_end(std::FILE* stream);
+
+// A file's whole content in memory as the program's own copy: changing it
+// changes the copy, never the file. The content is either read into the
+// buffer or, where the system allows, the file is mapped copy-on-write, so
+// that only the pages a run looks at are brought in and only those it
+// changes are copied. An empty record holds nothing.
+struct mapping_release {
+    std::size_t length = 0;
+    void operator()(std::uint8_t* address) const;
+};
+
+struct file_content {
+    std::span<std::uint8_t> bytes;
+    std::vector<std::uint8_t> buffer;                        // the content, when read
+    std::unique_ptr<std::uint8_t, mapping_release> mapping; // the content, when mapped
+};
+
+// Maps the whole file under an open stream into content: true when it is
+// done. False, with content empty, where it cannot be: a stream that is not
+// a regular file (a pipe, a device), an empty file or one longer than
+// max_length, or a system without mappings; the caller then reads the
+// stream instead. A mapped file must keep its length while it is mapped.
+bool map_file_content(std::FILE* stream, std::uint64_t max_length, file_content* content);
 
 } // namespace kz

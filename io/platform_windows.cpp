@@ -71,6 +71,15 @@ std::int64_t seek_to_end(std::FILE* stream) {
 
 // The C runtime builds argv in the ANSI code page, which turns every
 // character it cannot spell into '?'; the wide command line has them all.
+// Windows programs read their files: a mapped file could not be replaced or
+// deleted while the program runs, and the inputs are small.
+void mapping_release::operator()(std::uint8_t*) const {}
+
+bool map_file_content(std::FILE*, std::uint64_t, file_content* content) {
+    *content = file_content{};
+    return false;
+}
+
 int take_utf8_arguments(int* argc, char*** argv) {
     static std::vector<std::string> texts;
     static std::vector<char*> pointers;

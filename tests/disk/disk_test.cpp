@@ -104,7 +104,7 @@ TEST(load_disk_image, fdi_and_xdf_of_one_disk_give_the_same_fat) {
               std::tuple(4096, static_cast<std::int32_t>(fdi.size()), 1232));
     EXPECT_EQ(std::tuple(from_xdf.disk_offset, from_xdf.image_length, from_xdf.fat_entry_count),
               std::tuple(0, static_cast<std::int32_t>(xdf.size()), 1232));
-    EXPECT_TRUE(from_fdi.image == fdi && from_xdf.image == xdf);
+    EXPECT_TRUE(std::ranges::equal(from_fdi.image, fdi) && std::ranges::equal(from_xdf.image, xdf));
     EXPECT_EQ(from_xdf.fat, from_fdi.fat);
     // Media byte 0xFE and the filler, as mkfs.fat stored them.
     EXPECT_EQ(from_xdf.fat.at(0), 0xFFE);
@@ -215,7 +215,8 @@ TEST(find_root_entry, record_shorter_than_its_directory_is_searched_only_as_far_
     // Loading refuses such images; a record made by hand must still never be
     // read past its end. Two whole entries fit, the third is cut short.
     disk_image disk;
-    disk.image.assign(5120 + 2 * 32 + 20, ' ');
+    disk.storage.buffer.assign(5120 + 2 * 32 + 20, ' ');
+    disk.image = disk.storage.buffer;
     disk.image_length = static_cast<std::int32_t>(disk.image.size());
     std::memcpy(disk.image.data() + 5120 + 32, "FOUND   BIN", 11);
     root_entry entry;
@@ -326,7 +327,7 @@ TEST_P(disk_files, size_check_reads_exactly_the_requested_bytes) {
                       }),
                       c.message);
             EXPECT_EQ(result, -1);
-            EXPECT_TRUE(disk.image == original);
+            EXPECT_TRUE(std::ranges::equal(disk.image, original));
         }
         EXPECT_TRUE(buffer == expected);
     }
@@ -387,13 +388,13 @@ TEST_P(disk_files, damaged_chains_end_with_fat_error_and_never_hang) {
         // Overwriting follows the same chain: a damaged one changes nothing,
         // a sound one reads back as written.
         const bytes data = pattern(k.length, 91);
-        const bytes before = damaged.image;
+        const bytes before(damaged.image.begin(), damaged.image.end());
         EXPECT_EQ(capture_stdout([&] {
                       EXPECT_EQ(replace_disk_file(&damaged, "ODD.BIN", data, 1), k.result);
                   }),
                   out);
         if (k.result != 0) {
-            EXPECT_TRUE(damaged.image == before);
+            EXPECT_TRUE(std::ranges::equal(damaged.image, before));
         } else {
             bytes back(k.length);
             capture_stdout([&] { EXPECT_EQ(read_disk_file(&damaged, "ODD.BIN", back, 1), 0); });
