@@ -42,7 +42,7 @@ struct mapping_release {
 
 struct file_content {
     std::span<std::uint8_t> bytes;
-    std::vector<std::uint8_t> buffer;                        // the content, when read
+    std::vector<std::uint8_t> buffer;                       // the content, when read
     std::unique_ptr<std::uint8_t, mapping_release> mapping; // the content, when mapped
 };
 

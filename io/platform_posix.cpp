@@ -50,6 +50,15 @@ bool map_file_content(std::FILE* stream, std::uint64_t max_length, file_content*
     return true;
 }
 
+void prefer_huge_pages(void* area, std::size_t length) {
+#ifdef MADV_HUGEPAGE
+    static_cast<void>(::madvise(area, length, MADV_HUGEPAGE));
+#else
+    static_cast<void>(area);
+    static_cast<void>(length);
+#endif
+}
+
 int take_utf8_arguments(int*, char***) {
     return 0;
 }

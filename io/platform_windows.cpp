@@ -80,6 +80,8 @@ bool map_file_content(std::FILE*, std::uint64_t, file_content* content) {
     return false;
 }
 
+void prefer_huge_pages(void*, std::size_t) {}
+
 int take_utf8_arguments(int* argc, char*** argv) {
     static std::vector<std::string> texts;
     static std::vector<char*> pointers;

@@ -39,11 +39,19 @@ struct settings {
     bool change_npc = true;
 };
 
-// Fixed work areas for the whole run.
-std::array<std::uint8_t, tiles_ch_size> tiles_ch_data;
-std::array<std::uint8_t, npc_ch_size> npc_ch_data;
-std::array<std::uint8_t, sheet_bytes> sheet;
-std::array<std::uint8_t, sheet_bytes> mask_sheet;
+// Fixed work areas for the whole run, together in one area that huge pages
+// can back.
+struct alignas(work_area_alignment) work_areas {
+    std::array<std::uint8_t, tiles_ch_size> tiles_ch_data;
+    std::array<std::uint8_t, npc_ch_size> npc_ch_data;
+    std::array<std::uint8_t, sheet_bytes> sheet;
+    std::array<std::uint8_t, sheet_bytes> mask_sheet;
+};
+work_areas work;
+auto& tiles_ch_data = work.tiles_ch_data;
+auto& npc_ch_data = work.npc_ch_data;
+auto& sheet = work.sheet;
+auto& mask_sheet = work.mask_sheet;
 
 void print_usage() {
     std::fputs("usage: " KZ_PROGRAM_NAME " [options] SHAPES.BMP [MASK.BMP]\n", stdout);
@@ -229,6 +237,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     use_utf8_console();
+    prefer_huge_pages(&work, sizeof work);
     settings run;
     if (parse_arguments(argc, argv, &run) != 0) {
         return 1;

@@ -34,10 +34,16 @@ struct settings {
 };
 
 // The work areas are fixed for the whole run, so the program itself never
-// allocates.
-std::array<std::uint8_t, tiles_ch_size> tiles_ch_data;
-std::array<std::uint8_t, npc_ch_size> npc_ch_data;
-std::array<std::uint8_t, sheet_bytes> sheet; // the mask sheet too, once the sheet is written
+// allocates. They lie together in one area that huge pages can back.
+struct alignas(work_area_alignment) work_areas {
+    std::array<std::uint8_t, tiles_ch_size> tiles_ch_data;
+    std::array<std::uint8_t, npc_ch_size> npc_ch_data;
+    std::array<std::uint8_t, sheet_bytes> sheet; // the mask sheet too, once the sheet is written
+};
+work_areas work;
+auto& tiles_ch_data = work.tiles_ch_data;
+auto& npc_ch_data = work.npc_ch_data;
+auto& sheet = work.sheet;
 
 void print_usage() {
     std::fputs("usage: " KZ_PROGRAM_NAME " [options] OUTPUT.BMP [MASK.BMP]\n", stdout);
@@ -177,6 +183,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     use_utf8_console();
+    prefer_huge_pages(&work, sizeof work);
     settings run;
     if (parse_arguments(argc, argv, &run) != 0) {
         return 1;
