@@ -1,8 +1,9 @@
 """Whole-process figures of the five programs, each side by side with its
-floor, for scripts/bench: median times (hyperfine), minor page faults and
-system calls per run (the process's own resource usage and strace).
+floor, for scripts/bench: median times of runs that take turns with the
+floor's, minor page faults and system calls per run (the process's own
+resource usage and strace).
 
-Usage: bench_programs.py BUILD_DIR WORK_DIR MIN_RUNS
+Usage: bench_programs.py BUILD_DIR WORK_DIR RUNS
 """
 
 import json
@@ -11,10 +12,13 @@ import re
 import statistics
 import subprocess
 import sys
+import time
 from dataclasses import dataclass
 from pathlib import Path
 
-build, work, min_runs = Path(sys.argv[1]), Path(sys.argv[2]), sys.argv[3]
+build, work, runs = Path(sys.argv[1]), Path(sys.argv[2]), int(sys.argv[3])
+warmup = 10
+devnull = os.open(os.devnull, os.O_RDWR)
 bin_dir, sample = build / "tools", build / "sample"
 out = work / "out"
 out.mkdir()
@@ -26,7 +30,6 @@ class Row:
     command: list
     floor: list  # the floor's command
     target: float  # the largest ratio to the floor that meets the target
-    status: int = 0  # --help ends with status 1
 
 
 def removed_outputs():
@@ -51,20 +54,29 @@ def faults_and_calls(command):
     return int(statistics.median(faults)), int(total.group(1)) if total else -1
 
 
-def medians(name, commands, ignore_status):
-    """Median seconds of each command, from one hyperfine invocation."""
-    args = ["hyperfine", "-N", "--warmup", "10", "--min-runs", min_runs, "--style", "none",
-            "--export-json", str(work / f"{name}.json")]
-    if ignore_status:
-        args.append("-i")
-    for i, command in enumerate(commands):
-        args += ["--command-name", str(i), "--prepare", f"rm -f {out}/a {out}/b {out}/c",
-                 " ".join(map(str, command))]
-    run = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, text=True)
-    if run.returncode:
-        sys.exit(f"hyperfine failed for {name}:\n{run.stdout}{run.stderr}")
-    with open(work / f"{name}.json") as f:
-        return [r["median"] for r in json.load(f)["results"]]
+def run_once(command):
+    """Seconds from starting the command to its end, with standard input and
+    output on /dev/null, like a shell's."""
+    removed_outputs()
+    start = time.perf_counter()
+    child = os.posix_spawnp(command[0], command, os.environ,
+                           file_actions=[(os.POSIX_SPAWN_DUP2, devnull, 0),
+                                         (os.POSIX_SPAWN_DUP2, devnull, 1)])
+    os.waitpid(child, 0)
+    return time.perf_counter() - start
+
+
+def medians(commands):
+    """Median seconds of each command. The commands take turns, run after
+    run, so that whatever else the machine does in the meantime falls on
+    all of them alike; the first runs warm the caches and are not counted."""
+    times = [[] for _ in commands]
+    for n in range(warmup + runs):
+        for i, command in enumerate(commands):
+            seconds = run_once(command)
+            if n >= warmup:
+                times[i].append(seconds)
+    return [statistics.median(t) for t in times]
 
 
 # The changers read the extractors' sheet and mask.
@@ -87,13 +99,13 @@ rows.append(Row("kzega_shapes", [bin_dir / "kzega_shapes", sample / "TILES.16", 
 rows.append(Row("kzega_shapes --cga", [bin_dir / "kzega_shapes", "--cga", sample / "TILES.4", out / "a"],
                 ["cp", sample / "TILES.4", out / "c"], 1.0))
 for program in ("kzpc98shapes", "kzx68kchg_shapes", "kzega_shapes"):
-    rows.append(Row(f"{program} --help", [bin_dir / program, "--help"], ["cp", "--help"], 0.5, status=1))
+    rows.append(Row(f"{program} --help", [bin_dir / program, "--help"], ["cp", "--help"], 0.5))
 
 print(f"{'run':22} {'median':>9} {'floor':>9} {'ratio':>6} {'target':>7} {'':7}"
       f" {'faults':>6} {'floor':>6} {'calls':>6} {'floor':>6}")
 missed = []
 for row in rows:
-    program_time, floor_time = medians(row.label.replace(" ", "_"), [row.command, row.floor], row.status != 0)
+    program_time, floor_time = medians([list(map(str, row.command)), list(map(str, row.floor))])
     ratio = program_time / floor_time
     met = ratio <= row.target
     if not met:
@@ -102,6 +114,6 @@ for row in rows:
     floor_faults, floor_calls = faults_and_calls(row.floor)
     print(f"{row.label:22} {program_time * 1e3:6.2f} ms {floor_time * 1e3:6.2f} ms {ratio:5.2f}x"
           f" {row.target:6.1f}x {'met' if met else 'MISSED':7} {faults:6} {floor_faults:6} {calls:6} {floor_calls:6}")
-print("(medians of hyperfine runs; floor: cp of the program's input, or cp --help; faults: minor page"
-      " faults per run; calls: system calls per run)")
+print(f"(medians of {runs} runs each, program and floor taking turns; floor: cp of the program's input,"
+      " or cp --help; faults: minor page faults per run; calls: system calls per run)")
 print("all program targets met" if not missed else "program targets missed: " + ", ".join(missed))

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 namespace kz::test {
@@ -71,6 +73,50 @@ TEST(file_layer, names_beyond_ascii_are_written_found_and_read_as_given) {
         }
         EXPECT_EQ(listed, std::set<std::string>{name});
     }
+}
+
+// A regular file is mapped as the program's own copy: what the program
+// changes never reaches the file. Everything else is left to be read: an
+// empty file, one over the length allowed, a pipe, and on Windows, where a
+// mapped file could not be replaced while the program runs, every file.
+TEST(map_file_content, maps_a_regular_file_as_a_private_copy_and_nothing_else) {
+    scratch_dir dir;
+    const std::string path = dir.file("image");
+    const bytes content = {'F', 'A', 'T', 0x00, 0xFF, 0x12};
+    write_file(path, content);
+    write_file(dir.file("empty"), {});
+    const struct {
+        std::string path;
+        std::uint64_t max_length;
+        bool mapped;
+    } cases[] = {{path, 6, !windows}, {path, 5, false}, {dir.file("empty"), 6, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " up to " + std::to_string(c.max_length));
+        input_file stream = open_input_file(c.path.c_str());
+        ASSERT_TRUE(stream);
+        file_content mapped;
+        mapped.buffer.assign(3, 0xEE); // whatever the record held goes
+        EXPECT_EQ(map_file_content(stream.get(), c.max_length, &mapped), c.mapped);
+        if (!c.mapped) {
+            EXPECT_TRUE(mapped.bytes.empty() && mapped.buffer.empty() && !mapped.mapping);
+            continue;
+        }
+        EXPECT_EQ(bytes(mapped.bytes.begin(), mapped.bytes.end()), content);
+        mapped.bytes[0] = 'X';
+        EXPECT_EQ(read_file(path), content);
+        mapped = file_content{};
+        EXPECT_EQ(read_file(path), content);
+    }
+#ifndef _WIN32
+    std::array<int, 2> fds{};
+    ASSERT_EQ(::pipe(fds.data()), 0);
+    ASSERT_EQ(::write(fds[1], content.data(), content.size()), ssize_t(content.size()));
+    ::close(fds[1]);
+    input_file pipe_stream(::fdopen(fds[0], "rb"));
+    file_content from_pipe;
+    EXPECT_FALSE(map_file_content(pipe_stream.get(), 6, &from_pipe));
+    EXPECT_TRUE(from_pipe.bytes.empty());
+#endif
 }
 
 } // namespace
