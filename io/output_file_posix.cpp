@@ -165,7 +165,16 @@ int open_target(output_file* out) {
         return open_new(out);
     }
     // Devices, pipes and symbolic links cannot be replaced by a renamed file
-    // without changing what they are.
+    // without changing what they are. A link to a regular file is written
+    // through like any file written in place: opened as it is and cut to the
+    // new length only at the end. Emptied first, the file could be one that
+    // the program is still reading from (a changer writing over the image it
+    // has mapped, named through a link).
+    struct stat followed {};
+    if (S_ISLNK(st.st_mode) && ::stat(out->path.c_str(), &followed) == 0 &&
+        S_ISREG(followed.st_mode)) {
+        return open_existing_in_place(out);
+    }
     if (!S_ISREG(st.st_mode)) {
         out->stream = std::fopen(out->path.c_str(), "wb");
         return out->stream ? 0 : -1;

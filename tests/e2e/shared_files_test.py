@@ -180,5 +180,30 @@ class SharedFilesTest(KzTestCase):
                                      else ["target"], "files in the folder")
 
 
+@unittest.skipIf(WINDOWS, "a link here is a POSIX symbolic link")
+class LinkedImageTest(KzTestCase):
+    """The changer writing the image it reads, named through a symbolic link
+    on either side: the image is still being read while the new one is
+    written, so it must not be emptied first, and the link stays a link."""
+
+    def test_changer_writes_through_a_link_to_its_own_input(self):
+        directory = work_dir()
+        disk = shape_disk(os.urandom(98304), os.urandom(131072))
+        (directory / "other.xdf").write_bytes(shape_disk(os.urandom(98304), os.urandom(131072)))
+        make_with(X68K.extractor, "--disk", "other.xdf", "--no-remake-water", "sheet.bmp", cwd=directory)
+        (directory / "image.xdf").write_bytes(disk)
+        make_with(X68K.changer, "--disk", "image.xdf", "--write", "expected.xdf", "sheet.bmp", cwd=directory)
+        expected = (directory / "expected.xdf").read_bytes()
+        for disk_arg, write_arg in (("image.xdf", "link.xdf"), ("link.xdf", "link.xdf"), ("link.xdf", "image.xdf")):
+            with self.subTest(disk=disk_arg, write=write_arg):
+                (directory / "image.xdf").write_bytes(disk)
+                (directory / "link.xdf").unlink(missing_ok=True)
+                (directory / "link.xdf").symlink_to("image.xdf")
+                self.run_tool(X68K.changer, "--disk", disk_arg, "--write", write_arg, "sheet.bmp", cwd=directory,
+                              stdin=b"y", stdout=asked(write_arg))
+                self.assertSame((directory / "image.xdf").read_bytes(), expected, "changed image")
+                self.assertTrue((directory / "link.xdf").is_symlink())
+
+
 if __name__ == "__main__":
     unittest.main()
