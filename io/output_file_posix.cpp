@@ -1,6 +1,7 @@
 // Writing a file so that a failure never costs the user the old one, on
 // POSIX systems.
 #include "io/output_file.h"
+#include "io/output_file_failure.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -153,12 +154,6 @@ bool close_stream(output_file* out) {
     return ok && closed;
 }
 
-int commit_failed(output_file* out) {
-    std::printf("write error '%s'\n", out->path.c_str());
-    discard_output_file(out);
-    return -1;
-}
-
 int open_target(output_file* out) {
     struct stat st {};
     if (::lstat(out->path.c_str(), &st) != 0) {
@@ -193,10 +188,6 @@ int open_target(output_file* out) {
 bool path_exists(const char* path) {
     struct stat st {};
     return ::stat(path, &st) == 0;
-}
-
-output_file::~output_file() {
-    discard_output_file(this);
 }
 
 int open_output_file(output_file* out, const char* path) {

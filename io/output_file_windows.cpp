@@ -7,6 +7,7 @@
 // without sharing it; such a file cannot be written or replaced, and is
 // reported rather than waited for.
 #include "io/output_file.h"
+#include "io/output_file_failure.h"
 #include "io/platform.h"
 #include "io/wide_path.h"
 
@@ -138,21 +139,11 @@ bool close_stream(output_file* out, bool sync) {
     return ok && closed;
 }
 
-int commit_failed(output_file* out) {
-    std::printf("write error '%s'\n", out->path.c_str());
-    discard_output_file(out);
-    return -1;
-}
-
 } // namespace
 
 bool path_exists(const char* path) {
     const std::wstring wide = wide_path(path);
     return !wide.empty() && ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-output_file::~output_file() {
-    discard_output_file(this);
 }
 
 int open_output_file(output_file* out, const char* path) {
