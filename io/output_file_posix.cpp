@@ -2,6 +2,7 @@
 // POSIX systems.
 #include "io/output_file.h"
 #include "io/output_file_failure.h"
+#include "io/platform.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,8 +22,7 @@ constexpr const char* short_temp_name = ".kz.XXXXXX";
 constexpr mode_t permission_bits = 07777;
 
 std::string directory_part(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return path.substr(0, file_name_start(path));
 }
 
 // The temporary file sits beside the target so that rename() can put it in

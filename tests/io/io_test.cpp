@@ -15,15 +15,6 @@ namespace {
 
 const bytes old_content = {'o', 'l', 'd'};
 
-int write_new(const std::string& path) {
-    output_file out;
-    if (open_output_file(&out, path.c_str()) != 0) {
-        return -1;
-    }
-    std::fputs("new", out.stream);
-    return commit_output_file(&out);
-}
-
 TEST(output_file, commit_replaces_target_and_keeps_its_permission_bits) {
     const struct {
         mode_t existing; // 0: no file yet

@@ -25,15 +25,6 @@ DWORD attributes_of(const std::string& path) {
     return ::GetFileAttributesW(wide(path).c_str());
 }
 
-int write_new(const std::string& path) {
-    output_file out;
-    if (open_output_file(&out, path.c_str()) != 0) {
-        return -1;
-    }
-    std::fputs("new", out.stream);
-    return commit_output_file(&out);
-}
-
 // Another program's handle on the target, with the sharing it allows.
 struct held_file {
     HANDLE handle;

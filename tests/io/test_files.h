@@ -2,6 +2,8 @@
 // console and disk tests.
 #pragma once
 
+#include "io/output_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -51,8 +53,9 @@ struct scratch_dir {
     // current drive is Wine's drive for the root directory, as a test's is.
     scratch_dir() {
         std::error_code error;
-        const std::filesystem::path base =
-            under_wine() ? std::filesystem::path("/tmp") : std::filesystem::temp_directory_path(error);
+        const std::filesystem::path base = under_wine()
+                                               ? std::filesystem::path("/tmp")
+                                               : std::filesystem::temp_directory_path(error);
         std::random_device seed;
         for (int attempt = 0; attempt < 100 && path.empty() && !error; ++attempt) {
             const std::string candidate = base.string() + "/kz_test_" + std::to_string(seed());
@@ -74,7 +77,9 @@ struct scratch_dir {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
-    std::string file(const std::string& name) const { return path + "/" + name; }
+    std::string file(const std::string& name) const {
+        return path + "/" + name;
+    }
     // Everything in the directory, so that a leftover temporary file shows.
     std::set<std::string> names() const {
         std::set<std::string> found;
@@ -84,6 +89,17 @@ struct scratch_dir {
         return found;
     }
 };
+
+// Writes "new" to path through the output step: 0, or -1 when it could not
+// be opened or committed.
+inline int write_new(const std::string& path) {
+    output_file out;
+    if (open_output_file(&out, path.c_str()) != 0) {
+        return -1;
+    }
+    std::fputs("new", out.stream);
+    return commit_output_file(&out);
+}
 
 inline bytes read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -174,8 +190,8 @@ inline bool host_tools_available() {
 // Tests whose fixtures are made or checked by this machine's tools cannot
 // run on Windows itself; the end-to-end tables, which run the Windows
 // programs against the same tools, stand for them there.
-#define KZ_SKIP_WITHOUT_HOST_TOOLS()                                                              \
-    if (!host_tools_available())                                                                  \
+#define KZ_SKIP_WITHOUT_HOST_TOOLS()                                                               \
+    if (!host_tools_available())                                                                   \
     GTEST_SKIP() << "needs this machine's tools (mkfs.fat, mtools, Pillow...), as under Wine"
 
 // A stream for scratch data, gone when closed. On Windows the C runtime's
