@@ -21,7 +21,7 @@
 #include <memory>
 #include <span>
 
-#include "io/byte_order.h"
+#include "byte_order/byte_order.h"
 
 namespace kz {
 
@@ -80,7 +80,7 @@ inline buffer_slot offered_slot(std::uint8_t* data, std::size_t size) {
 }
 
 // The little-endian field helpers (get_le16, get_le32, put_le16, put_le32)
-// come with this header, from io/byte_order.h.
+// come with this header, from byte_order/byte_order.h.
 
 // --- header and writer ---------------------------------------------------
 

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "bitmap/bitmap.h"
+#include "terminal/terminal.h"
 
 namespace kz {
 namespace {
@@ -150,7 +151,7 @@ int convert_bitmap(int width, int height, int source_bits, const std::uint8_t* s
         try {
             target->owned = std::make_unique_for_overwrite<std::uint8_t[]>(size);
         } catch (const std::bad_alloc&) {
-            std::fputs("error: memory exhaust!\n", stdout);
+            print_message("error: memory exhaust!\n");
             return bitmap_memory_exhausted;
         }
         target->data = target->owned.get();

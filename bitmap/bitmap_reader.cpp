@@ -13,6 +13,7 @@
 
 #include "bitmap/bitmap.h"
 #include "io/input_file.h"
+#include "terminal/terminal.h"
 
 namespace kz {
 namespace {
@@ -129,7 +130,7 @@ int fill_slot(buffer_slot* slot, std::size_t size) {
     try {
         slot->owned = std::make_unique_for_overwrite<std::uint8_t[]>(size);
     } catch (const std::bad_alloc&) {
-        std::fputs("error: memory exhaust!\n", stdout);
+        print_message("error: memory exhaust!\n");
         return bitmap_memory_exhausted;
     }
     slot->data = slot->owned.get();
@@ -208,26 +209,25 @@ int read_bitmap_header(std::FILE* stream, bitmap_header* header) {
 
 int check_bitmap_header(bitmap_header* header) {
     if (header->header_size != bitmap_info_header_size) {
-        std::fputs("error: check_bitmap_header() - not supported header type - support only "
-                   "Windows V3\n",
-                   stdout);
+        print_message("error: check_bitmap_header() - not supported header type - support only "
+                   "Windows V3\n");
         return -1;
     }
     if (header->planes != 1) {
         return -1;
     }
     if (header->compression != 0) {
-        std::fputs("error: check_bitmap_header() - not support compression\n", stdout);
+        print_message("error: check_bitmap_header() - not support compression\n");
         return -1;
     }
     const int bit_count = header->bit_count;
     if (!is_supported_bit_count(bit_count)) {
-        std::fputs("error: check_bitmap_header() - unknown bit count\n", stdout);
+        print_message("error: check_bitmap_header() - unknown bit count\n");
         return -1;
     }
     const std::uint32_t expected_offset = bitmap_headers_size + palette_bytes(bit_count);
     if (header->data_offset != expected_offset) {
-        std::printf("error: check_bitmap_header() - offset size 0x%X != 0x%X\n",
+        print_message("error: check_bitmap_header() - offset size 0x%X != 0x%X\n",
                     header->data_offset, expected_offset);
         return -1;
     }
@@ -235,13 +235,13 @@ int check_bitmap_header(bitmap_header* header) {
     const std::uint32_t expected_length = expected_data_length(*header);
     int warnings = 0;
     if (header->image_size == 0) {
-        std::printf("warning: check_bitmap_header() - data length is 0 ... corrected: 0x%X\n",
+        print_message("warning: check_bitmap_header() - data length is 0 ... corrected: 0x%X\n",
                     expected_length);
         header->image_size = expected_length;
         ++warnings;
     }
     if (header->image_size != expected_length) {
-        std::printf("error: check_bitmap_header() - data length 0x%X != 0x%X\n", header->image_size,
+        print_message("error: check_bitmap_header() - data length 0x%X != 0x%X\n", header->image_size,
                     expected_length);
         return -1;
     }
@@ -249,11 +249,11 @@ int check_bitmap_header(bitmap_header* header) {
     // and ends the format's tests.
     const std::uint32_t expected_file_length = expected_length + expected_offset;
     if (header->file_size > expected_file_length) {
-        std::printf("warning: check_bitmap_header() - file length 0x%X > 0x%X\n", header->file_size,
+        print_message("warning: check_bitmap_header() - file length 0x%X > 0x%X\n", header->file_size,
                     expected_file_length);
         ++warnings;
     } else if (header->file_size < expected_file_length) {
-        std::printf("error: check_bitmap_header() - file length 0x%X < 0x%X\n", header->file_size,
+        print_message("error: check_bitmap_header() - file length 0x%X < 0x%X\n", header->file_size,
                     expected_file_length);
         return -1;
     }
@@ -264,7 +264,7 @@ int check_bitmap_header(bitmap_header* header) {
     // header that they refuse is refused in their words, and it must run
     // before any header is accepted, the long-file warning included.
     if (!sizes_of(*header).valid) {
-        std::printf("error: check_bitmap_header() - bitmap size %u x %d out of range\n",
+        print_message("error: check_bitmap_header() - bitmap size %u x %d out of range\n",
                     header->width, header->height);
         return -1;
     }
@@ -292,13 +292,13 @@ int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, 
         return bitmap_no_slot;
     }
     if (header_read == 0 && read_bitmap_header(stream, header) < 0) {
-        std::fputs("error: read_bitmap() - can't read bitmap header\n", stdout);
+        print_message("error: read_bitmap() - can't read bitmap header\n");
         return -1;
     }
     // A record filled by the caller gets the same size test, silently.
     const bitmap_sizes sizes = sizes_of(*header);
     if (!sizes.valid) {
-        std::fputs("error: read_bitmap() - can't read bitmap header\n", stdout);
+        print_message("error: read_bitmap() - can't read bitmap header\n");
         return -1;
     }
     const int bit_count = header->bit_count;
@@ -320,7 +320,7 @@ int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, 
             }
         }
     } else if (fill_slot(pixels, static_cast<std::size_t>(sizes.pixel_bytes)) < 0) {
-        std::fputs("error: read_bitmap() - pixel buffer too small\n", stdout);
+        print_message("error: read_bitmap() - pixel buffer too small\n");
         return -1;
     }
 
@@ -340,17 +340,17 @@ int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, 
                 return result;
             }
             if (result < 0) {
-                std::fputs("error: read_bitmap() - palette buffer too small\n", stdout);
+                print_message("error: read_bitmap() - palette buffer too small\n");
                 return -1;
             }
             if (read_palette(stream, palette->data, entries) < 0) {
-                std::fputs("error: read_bitmap() - can't read palette\n", stdout);
+                print_message("error: read_bitmap() - can't read palette\n");
                 return -1;
             }
         }
     }
     if (!rows_present) {
-        std::fputs("error: read_bitmap() - can't read bitmap data\n", stdout);
+        print_message("error: read_bitmap() - can't read bitmap data\n");
         return -1;
     }
 
@@ -358,14 +358,14 @@ int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, 
     try {
         row.resize(static_cast<std::size_t>(sizes.row_size));
     } catch (const std::bad_alloc&) {
-        std::fputs("error: memory exhaust!\n", stdout);
+        print_message("error: memory exhaust!\n");
         return bitmap_memory_exhausted;
     }
     const auto width = static_cast<std::size_t>(header->width);
     const std::size_t buffer_row = width * static_cast<std::size_t>((bit_count + 7) / 8);
     for (auto r = static_cast<std::size_t>(header->height); r-- > 0;) {
         if (std::fread(row.data(), 1, row.size(), stream) != row.size()) {
-            std::fputs("error: read_bitmap() - can't read bitmap data\n", stdout);
+            print_message("error: read_bitmap() - can't read bitmap data\n");
             return -1;
         }
         unpack_row(row.data(), pixels->data + r * buffer_row, width, bit_count);

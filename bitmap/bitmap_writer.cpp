@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "bitmap/bitmap.h"
+#include "terminal/terminal.h"
 
 namespace kz {
 namespace {
@@ -264,7 +265,7 @@ int write_bitmap(std::FILE* stream, const bitmap_header* header, const std::uint
     }
 
     if (write_bitmap_header(stream, header) < 0) {
-        std::fputs("error: write_bitmap() - can't write bitmap header\n", stdout);
+        print_message("error: write_bitmap() - can't write bitmap header\n");
         return -1;
     }
 
@@ -281,7 +282,7 @@ int write_bitmap(std::FILE* stream, const bitmap_header* header, const std::uint
             written = write_palette(stream, palette, entries) == 0;
         }
         if (!written) {
-            std::fputs("error: write_bitmap() - can't write palette\n", stdout);
+            print_message("error: write_bitmap() - can't write palette\n");
             return -1;
         }
     }
@@ -293,7 +294,7 @@ int write_bitmap(std::FILE* stream, const bitmap_header* header, const std::uint
         put_row(out, pixels + r * buffer_row, width, bit_count);
     }
     if (!out.flush()) {
-        std::fputs("error: write_bitmap() - can't write bitmap data\n", stdout);
+        print_message("error: write_bitmap() - can't write bitmap data\n");
         return -1;
     }
     return 0;

@@ -3,6 +3,8 @@
 
 #include "bitmap/bitmap.h"
 #include "io/output_file.h"
+#include "io/path.h"
+#include "terminal/terminal.h"
 
 #include <cstdio>
 
@@ -15,7 +17,7 @@ int ask_yes_no(const char* question) {
 // One deciding character answers; anything else, line ends included, is
 // passed over without a new prompt. The rest of the line stays unread.
 int ask_yes_no_from(std::FILE* input, const char* question) {
-    std::printf("%s (Y or N): ", question);
+    print_message("%s (Y or N): ", question);
     std::fflush(stdout);
     for (;;) {
         const int c = std::fgetc(input);
@@ -34,7 +36,7 @@ int ask_yes_no_from(std::FILE* input, const char* question) {
 int write_bitmap_file(const char* path, std::uint32_t width, std::int32_t height, int bit_count,
                       const std::uint8_t* palette, const std::uint8_t* pixels) {
     if (path_exists(path)) {
-        std::printf("already exists '%s'\n", path);
+        print_message("already exists '%s'\n", path);
         if (ask_yes_no("overwrite ?") < 1) {
             return -1;
         }
@@ -50,7 +52,7 @@ int write_bitmap_file(const char* path, std::uint32_t width, std::int32_t height
                                                             : std::uint16_t{0};
     make_bitmap_header(&header, width, height, bits);
     if (write_bitmap(out.stream, &header, palette, pixels) < 0) {
-        std::printf("write error '%s'\n", path);
+        print_message("write error '%s'\n", path);
         discard_output_file(&out);
         return -1;
     }

@@ -2,8 +2,9 @@
 // cluster chain, and writing the whole image back.
 #include "disk/disk.h"
 
-#include "io/byte_order.h"
+#include "byte_order/byte_order.h"
 #include "io/output_file.h"
+#include "terminal/terminal.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -58,12 +59,12 @@ int locate_file(const disk_image* disk, const char* name, std::size_t length, in
                 std::int64_t* first_cluster, std::int64_t* requested) {
     char dir_name[dir_name_length + 1];
     if (make_dir_name(dir_name, name) != 0) {
-        std::printf("illegal filename '%s'\n", name);
+        print_message("illegal filename '%s'\n", name);
         return -1;
     }
     root_entry entry;
     if (find_root_entry(disk, dir_name, ignore_case, &entry) != 0) {
-        std::printf("can't find '%s'\n", name);
+        print_message("can't find '%s'\n", name);
         return -1;
     }
 
@@ -72,12 +73,12 @@ int locate_file(const disk_image* disk, const char* name, std::size_t length, in
     *requested = static_cast<std::int64_t>(
         std::min<std::size_t>(length, std::numeric_limits<std::int32_t>::max()));
     if (entry.size < *requested || length > std::numeric_limits<std::int32_t>::max()) {
-        std::printf("file size error '%s' %d < %d\n", name, static_cast<int>(entry.size),
+        print_message("file size error '%s' %d < %d\n", name, static_cast<int>(entry.size),
                     static_cast<int>(*requested));
         return -1;
     }
     if (entry.size > *requested) {
-        std::printf("file size mismatch '%s' %d != %d ... ignored\n", name,
+        print_message("file size mismatch '%s' %d != %d ... ignored\n", name,
                     static_cast<int>(entry.size), static_cast<int>(*requested));
     }
     *first_cluster = entry.first_cluster;
@@ -97,12 +98,12 @@ int follow_chain(const disk_image* disk, const char* name, std::int64_t cluster,
     try {
         passed.resize(disk->fat.size());
     } catch (const std::bad_alloc&) {
-        std::fputs("memory exhaust!\n", stdout);
+        print_message("memory exhaust!\n");
         return -1;
     }
     for (std::int64_t done = 0; done < requested; done += disk_unit_size) {
         if (!usable_cluster(disk, cluster) || passed[static_cast<std::size_t>(cluster)]) {
-            std::printf("fat error '%s'\n", name);
+            print_message("fat error '%s'\n", name);
             return -1;
         }
         passed[static_cast<std::size_t>(cluster)] = true;
@@ -206,7 +207,7 @@ int replace_disk_file(disk_image* disk, const char* name, std::span<const std::u
 int write_disk_image(const disk_image* disk, const char* path) {
     const std::int64_t length = disk->image_length;
     if (length < 0 || length > static_cast<std::int64_t>(disk->image.size())) {
-        std::printf("write error '%s'\n", path);
+        print_message("write error '%s'\n", path);
         return -1;
     }
     output_file out;
@@ -215,7 +216,7 @@ int write_disk_image(const disk_image* disk, const char* path) {
     }
     if (length > 0 &&
         std::fwrite(disk->image.data(), static_cast<std::size_t>(length), 1, out.stream) != 1) {
-        std::printf("write error '%s'\n", path);
+        print_message("write error '%s'\n", path);
         discard_output_file(&out);
         return -1;
     }

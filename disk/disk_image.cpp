@@ -2,6 +2,7 @@
 #include "disk/disk.h"
 
 #include "io/input_file.h"
+#include "terminal/terminal.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -30,18 +31,18 @@ int fail_load(disk_image* disk) {
 int read_disk_stream(disk_image* disk, std::FILE* stream, const char* path) {
     const std::int64_t end = seek_to_end(stream);
     if (end < 0) {
-        std::printf("seek error '%s' (SEEK_END)\n", path);
+        print_message("seek error '%s' (SEEK_END)\n", path);
         return -1;
     }
     if (end > max_image_length) {
-        std::printf("disk image too large '%s'\n", path);
+        print_message("disk image too large '%s'\n", path);
         return -1;
     }
     const auto length = static_cast<std::int32_t>(end);
     disk->image_length = length;
 
     if (std::fseek(stream, 0, SEEK_SET) != 0) {
-        std::printf("seek error '%s' (SEEK_SET)\n", path);
+        print_message("seek error '%s' (SEEK_SET)\n", path);
         return -1;
     }
 
@@ -49,11 +50,11 @@ int read_disk_stream(disk_image* disk, std::FILE* stream, const char* path) {
     try {
         buffer.resize(static_cast<std::size_t>(length));
     } catch (const std::bad_alloc&) {
-        std::printf("memory exhaust!\n");
+        print_message("memory exhaust!\n");
         return -1;
     }
     if (length == 0 || std::fread(buffer.data(), buffer.size(), 1, stream) != 1) {
-        std::printf("read error '%s'\n", path);
+        print_message("read error '%s'\n", path);
         return -1;
     }
     disk->storage.bytes = buffer;
@@ -69,7 +70,7 @@ int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset
 
     input_file stream = open_input_file(path);
     if (!stream) {
-        std::printf("open error '%s'\n", path);
+        print_message("open error '%s'\n", path);
         return fail_load(disk);
     }
     return load_disk_stream(disk, stream.get(), path, disk_offset);
@@ -94,13 +95,13 @@ int load_disk_stream(disk_image* disk, std::FILE* stream, const char* path,
 
     const std::int64_t needed = static_cast<std::int64_t>(disk_offset) + min_disk_length;
     if (disk_offset < 0 || length < needed) {
-        std::printf("disk image too short '%s' %d < %d\n", path, static_cast<int>(length),
+        print_message("disk image too short '%s' %d < %d\n", path, static_cast<int>(length),
                     static_cast<int>(needed));
         return fail_load(disk);
     }
 
     if (!decode_fat12(disk->image, disk_offset, &disk->fat_entry_count, &disk->fat)) {
-        std::printf("can't get fat '%s' offset=%08X\n", path, static_cast<unsigned>(disk_offset));
+        print_message("can't get fat '%s' offset=%08X\n", path, static_cast<unsigned>(disk_offset));
         return fail_load(disk);
     }
     return 0;
@@ -132,13 +133,13 @@ bool decode_fat12(std::span<const std::uint8_t> image, std::int32_t disk_offset,
     *entry_count = representable ? static_cast<std::int32_t>(count) : 0;
     // A negative count (an image shorter than its data offset) has no table.
     if (!representable || count < 0) {
-        std::printf("memory exhaust!");
+        print_message("memory exhaust!");
         return false;
     }
     try {
         fat->assign(static_cast<std::size_t>(count), 0);
     } catch (const std::bad_alloc&) {
-        std::printf("memory exhaust!");
+        print_message("memory exhaust!");
         return false;
     }
 

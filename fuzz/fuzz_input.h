@@ -13,10 +13,6 @@
 #include <span>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace kz::fuzz {
 
 // Control values come first; a short input reads as zeros, so every input
@@ -51,20 +47,6 @@ struct input_cursor {
 // A stream that closes itself; memory streams have nothing to report at close.
 using stream = std::unique_ptr<std::FILE, file_closer>;
 
-#ifdef _WIN32
-// The C runtime's tmpfile() wants to write in the drive's root directory;
-// this one lives in the user's temporary directory and goes when closed.
-inline std::FILE* temporary_stream() {
-    wchar_t directory[MAX_PATH + 1];
-    wchar_t name[MAX_PATH + 1];
-    if (GetTempPathW(MAX_PATH + 1, directory) == 0 ||
-        GetTempFileNameW(directory, L"kz", 0, name) == 0) {
-        return nullptr;
-    }
-    return _wfopen(name, L"w+bD");
-}
-#endif
-
 // A read-only stream over a copy of the bytes (fmemopen wants a writable
 // buffer, and one byte at least). The copy must outlive the stream. Windows
 // has no memory streams: there the bytes go to a temporary file, which is
@@ -73,7 +55,7 @@ inline stream open_memory_stream(std::span<const std::uint8_t> bytes,
                                  std::vector<std::uint8_t>* copy) {
     copy->assign(bytes.begin(), bytes.end());
 #ifdef _WIN32
-    stream file(temporary_stream());
+    stream file(open_temporary_stream());
     if (file && (copy->empty() || std::fwrite(copy->data(), copy->size(), 1, file.get()) == 1) &&
         std::fseek(file.get(), 0, SEEK_SET) == 0) {
         return file;
@@ -93,7 +75,7 @@ struct written_bytes {
     written_bytes(const written_bytes&) = delete;
     written_bytes& operator=(const written_bytes&) = delete;
 #ifdef _WIN32
-    stream file{temporary_stream()};
+    stream file{open_temporary_stream()};
     std::FILE* get() const {
         return file.get();
     }

@@ -1,5 +1,4 @@
-// An input stream that closes itself: files that are only read have nothing
-// to report at close, so the destructor is all they need.
+// Reading files: input streams, whole files in memory, scratch streams.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +10,8 @@
 
 namespace kz {
 
+// An input stream that closes itself: files that are only read have nothing
+// to report at close, so the destructor is all they need.
 struct file_closer {
     void operator()(std::FILE* stream) const { std::fclose(stream); }
 };
@@ -52,5 +53,10 @@ struct file_content {
 // max_length, or a system without mappings; the caller then reads the
 // stream instead. A mapped file must keep its length while it is mapped.
 bool map_file_content(std::FILE* stream, std::uint64_t max_length, file_content* content);
+
+// A stream for scratch data, open for reading and writing, gone when closed
+// (on Windows in the user's temporary directory rather than the drive's
+// root, which an ordinary user may not write). Null on failure.
+std::FILE* open_temporary_stream();
 
 } // namespace kz

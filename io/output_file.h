@@ -23,21 +23,23 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace kz {
 
-// True when something exists under the name.
-bool path_exists(const char* path);
+// How the write will be finished: a temporary file to put in place, or an
+// existing file written in place. The file layer's own business, different
+// on each system.
+// Both ends of the record's life are the file layer's, where that is known.
+struct output_state;
 
 struct output_file {
     std::FILE* stream = nullptr;
-    std::string path;      // the target, as the user named it
-    std::string temp_path; // the file that will replace the target; empty when writing in place
-    bool sync = false;     // an existing file's content is at stake: sync before the commit ends
-    bool truncate = false; // an existing file written in place: cut it to the new length
+    std::string path; // the target, as the user named it
+    std::unique_ptr<output_state> state;
 
-    output_file() = default;
+    output_file();
     output_file(const output_file&) = delete;
     output_file& operator=(const output_file&) = delete;
     ~output_file(); // discards whatever was not committed

@@ -1,8 +1,9 @@
 // Writing a file so that a failure never costs the user the old one, on
 // POSIX systems.
 #include "io/output_file.h"
-#include "io/output_file_failure.h"
-#include "io/platform.h"
+#include "io/output_state.h"
+#include "io/path.h"
+#include "terminal/terminal.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,9 +18,10 @@ namespace kz {
 
 namespace {
 
-constexpr const char* temp_suffix = ".XXXXXX";
-constexpr const char* short_temp_name = ".kz.XXXXXX";
 constexpr mode_t permission_bits = 07777;
+constexpr mode_t new_file_mode = 0666; // less the umask, as fopen() makes files
+constexpr mode_t private_mode = 0600;
+constexpr int temp_attempts = 100;
 
 std::string directory_part(const std::string& path) {
     return path.substr(0, file_name_start(path));
@@ -27,26 +29,28 @@ std::string directory_part(const std::string& path) {
 
 // The temporary file sits beside the target so that rename() can put it in
 // place; it is named after the target so that a leftover is recognisable,
-// unless that name would be too long for the file system.
-int make_temp_file(const std::string& target, std::string* temp_path) {
-    *temp_path = target + temp_suffix;
-    int fd = ::mkstemp(temp_path->data());
-    if (fd < 0 && errno == ENAMETOOLONG) {
-        *temp_path = directory_part(target) + short_temp_name;
-        fd = ::mkstemp(temp_path->data());
+// unless that name would be too long for the file system. It is created
+// with the given mode, which the system cuts by the umask (or a folder's
+// default access list) as for any new file, and is not passed on to
+// programs that this one might start.
+int make_temp_file(const std::string& target, mode_t mode, std::string* temp_path) {
+    bool short_name = false;
+    for (int attempt = 0; attempt < temp_attempts; ++attempt) {
+        *temp_path = short_name ? directory_part(target) + ".kz." + temp_name_suffix()
+                                : target + "." + temp_name_suffix();
+        const int fd =
+            ::open(temp_path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            return fd;
+        }
+        if (errno == ENAMETOOLONG && !short_name) {
+            short_name = true;
+        } else if (errno != EEXIST) {
+            break;
+        }
     }
-    if (fd < 0) {
-        temp_path->clear();
-    }
-    return fd;
-}
-
-// The mode a newly created file gets from fopen(): 0666 less the umask. The
-// umask can only be read by setting it, so it is put straight back.
-mode_t new_file_mode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    temp_path->clear();
+    return -1;
 }
 
 // In a sticky directory (such as /tmp) only the owner of a file, the owner of
@@ -87,12 +91,8 @@ int adopt_fd(output_file* out, int fd) {
 // A temporary file for a target that does not exist yet; it gets the mode
 // that fopen() would have given the new file.
 int open_new(output_file* out) {
-    const int fd = make_temp_file(out->path, &out->temp_path);
+    const int fd = make_temp_file(out->path, new_file_mode, &out->state->temp_path);
     if (fd < 0) {
-        return -1;
-    }
-    if (::fchmod(fd, new_file_mode()) != 0) {
-        ::close(fd);
         return -1;
     }
     return adopt_fd(out, fd);
@@ -105,8 +105,8 @@ int open_existing_in_place(output_file* out) {
     if (fd < 0) {
         return -1;
     }
-    out->sync = true;
-    out->truncate = true;
+    out->state->sync = true;
+    out->state->in_place = true;
     return adopt_fd(out, fd);
 }
 
@@ -116,17 +116,18 @@ int open_replacement(output_file* out, const struct stat& target) {
     if (target.st_nlink != 1 || !rename_allowed(out->path, target)) {
         return open_existing_in_place(out);
     }
-    const int fd = make_temp_file(out->path, &out->temp_path);
+    std::string& temp_path = out->state->temp_path;
+    const int fd = make_temp_file(out->path, private_mode, &temp_path);
     if (fd < 0) {
         return open_existing_in_place(out);
     }
     if (!takes_on_identity(fd, target)) {
         ::close(fd);
-        ::unlink(out->temp_path.c_str());
-        out->temp_path.clear();
+        ::unlink(temp_path.c_str());
+        temp_path.clear();
         return open_existing_in_place(out);
     }
-    out->sync = true;
+    out->state->sync = true;
     return adopt_fd(out, fd);
 }
 
@@ -134,19 +135,20 @@ int open_replacement(output_file* out, const struct stat& target) {
 // where an existing file's content is at stake, and closes; every failure on
 // the way counts, and the stream is closed whatever happens.
 bool close_stream(output_file* out) {
+    const output_state& state = *out->state;
     const int fd = ::fileno(out->stream);
     bool ok = std::fflush(out->stream) == 0 && std::ferror(out->stream) == 0;
-    if (ok && out->truncate) {
+    if (ok && state.in_place) {
         const off_t length = ::lseek(fd, 0, SEEK_CUR);
         ok = length >= 0 && ::ftruncate(fd, length) == 0;
     }
     // Writing clears the set-ID bits of a file that is not root's; a
     // replacement gets the target's bits back before it takes its place.
     struct stat target {};
-    if (ok && out->sync && !out->temp_path.empty() && ::stat(out->path.c_str(), &target) == 0) {
+    if (ok && state.sync && !state.temp_path.empty() && ::stat(out->path.c_str(), &target) == 0) {
         ok = ::fchmod(fd, target.st_mode & permission_bits) == 0;
     }
-    if (ok && out->sync) {
+    if (ok && state.sync) {
         ok = ::fsync(fd) == 0;
     }
     const bool closed = std::fclose(out->stream) == 0;
@@ -185,53 +187,48 @@ int open_target(output_file* out) {
 
 } // namespace
 
-bool path_exists(const char* path) {
-    struct stat st {};
-    return ::stat(path, &st) == 0;
-}
-
 int open_output_file(output_file* out, const char* path) {
     discard_output_file(out);
     try {
         out->path = path;
+        out->state = std::make_unique<output_state>();
         if (path[0] != '\0' && open_target(out) == 0) {
             return 0;
         }
     } catch (const std::bad_alloc&) {
-        std::printf("memory exhaust!\n");
+        print_message("memory exhaust!\n");
         discard_output_file(out);
         return -1;
     }
-    std::printf("open error '%s'\n", path);
+    print_message("open error '%s'\n", path);
     discard_output_file(out);
     return -1;
 }
 
 int commit_output_file(output_file* out) {
-    if (!out->stream || !close_stream(out)) {
+    if (!out->stream || !out->state || !close_stream(out)) {
         return commit_failed(out);
     }
-    if (out->temp_path.empty()) {
-        return 0;
+    std::string& temp_path = out->state->temp_path;
+    if (!temp_path.empty()) {
+        if (std::rename(temp_path.c_str(), out->path.c_str()) != 0) {
+            return commit_failed(out);
+        }
+        temp_path.clear();
     }
-    if (std::rename(out->temp_path.c_str(), out->path.c_str()) != 0) {
-        return commit_failed(out);
-    }
-    out->temp_path.clear();
+    out->state.reset();
     return 0;
 }
 
 void discard_output_file(output_file* out) {
-    out->sync = false;
-    out->truncate = false;
     if (out->stream) {
         std::fclose(out->stream);
         out->stream = nullptr;
     }
-    if (!out->temp_path.empty()) {
-        std::remove(out->temp_path.c_str());
-        out->temp_path.clear();
+    if (out->state && !out->state->temp_path.empty()) {
+        std::remove(out->state->temp_path.c_str());
     }
+    out->state.reset();
 }
 
 } // namespace kz

@@ -6,7 +6,7 @@
 // colour index.
 #include "shapes/shapes.h"
 
-#include "io/byte_order.h"
+#include "byte_order/byte_order.h"
 
 #include <bit>
 #include <cstring>

@@ -2,7 +2,7 @@
 // fourth colour bit.
 #include "shapes/shapes.h"
 
-#include "io/byte_order.h"
+#include "byte_order/byte_order.h"
 
 #include <algorithm>
 

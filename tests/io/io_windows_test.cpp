@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <windows.h>
+
+#include <sddl.h>
 
 namespace kz::test {
 namespace {
@@ -113,6 +117,80 @@ TEST(output_file, failure_keeps_the_target_and_leaves_no_temporary) {
         ::SetFileAttributesW(wide(target).c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(read_file(target), old_content);
         EXPECT_EQ(dir.names(), std::set<std::string>{"t"});
+    }
+}
+
+// The file's identity on its volume: a file written in place keeps it, a
+// replacement is a new file.
+std::uint64_t file_index(const std::string& path) {
+    const HANDLE handle = ::CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = ::GetFileInformationByHandle(handle, &info);
+    ::CloseHandle(handle);
+    return ok ? std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow : 0;
+}
+
+// The access list of a file in the system's text form.
+std::wstring access_list(const std::string& path) {
+    DWORD size = 0;
+    ::GetFileSecurityW(wide(path).c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<BYTE> descriptor(size);
+    LPWSTR text = nullptr;
+    if (size == 0 ||
+        !::GetFileSecurityW(wide(path).c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size,
+                            &size) ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        return L"?";
+    }
+    std::wstring result(text);
+    ::LocalFree(text);
+    return result;
+}
+
+// A file with a second name is written in place, so that both names show
+// the new content; otherwise a new file replaces it, but only once it has
+// taken on the old one's access list, so that nobody can tell.
+TEST(output_file, only_a_file_nobody_can_tell_from_a_new_one_is_replaced) {
+    const struct {
+        const char* what;
+        bool second_name;
+        const wchar_t* own_access; // in the system's text form, or null
+        bool in_place;
+    } cases[] = {
+        {"plain", false, nullptr, false},
+        {"second_hard_link", true, nullptr, true},
+        {"own_protected_access_list", false, L"D:P(A;;FA;;;WD)", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        scratch_dir dir;
+        const std::string target = dir.file("t");
+        write_file(target, bytes(5000, 'o'));
+        std::set<std::string> names = {"t"};
+        if (c.second_name) {
+            ASSERT_TRUE(::CreateHardLinkW(wide(dir.file("u")).c_str(), wide(target).c_str(), nullptr));
+            names.insert("u");
+        }
+        if (c.own_access != nullptr) {
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                c.own_access, SDDL_REVISION_1, &descriptor, nullptr));
+            ASSERT_TRUE(::SetFileSecurityW(wide(target).c_str(), DACL_SECURITY_INFORMATION,
+                                           descriptor));
+            ::LocalFree(descriptor);
+        }
+        const std::uint64_t index = file_index(target);
+        const std::wstring access = access_list(target);
+        EXPECT_EQ(write_new(target), 0);
+        EXPECT_EQ(read_file(target), new_content);
+        if (c.second_name) {
+            EXPECT_EQ(read_file(dir.file("u")), new_content);
+        }
+        EXPECT_EQ(file_index(target) == index, c.in_place);
+        EXPECT_EQ(access_list(target), access);
+        EXPECT_EQ(dir.names(), names);
     }
 }
 

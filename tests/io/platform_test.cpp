@@ -2,7 +2,7 @@
 // on POSIX systems and on Windows.
 #include "io/input_file.h"
 #include "io/output_file.h"
-#include "io/platform.h"
+#include "io/path.h"
 #include "io/test_files.h"
 
 #include <gtest/gtest.h>

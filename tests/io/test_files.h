@@ -2,6 +2,7 @@
 // console and disk tests.
 #pragma once
 
+#include "io/input_file.h"
 #include "io/output_file.h"
 
 #include <gtest/gtest.h>
@@ -194,21 +195,9 @@ inline bool host_tools_available() {
     if (!host_tools_available())                                                                   \
     GTEST_SKIP() << "needs this machine's tools (mkfs.fat, mtools, Pillow...), as under Wine"
 
-// A stream for scratch data, gone when closed. On Windows the C runtime's
-// tmpfile() wants to write in the drive's root directory, which an ordinary
-// user may not; this one lives in the user's temporary directory.
+// A stream for scratch data, gone when closed: the file layer's own.
 inline std::FILE* temporary_stream() {
-#ifdef _WIN32
-    wchar_t directory[MAX_PATH + 1];
-    wchar_t name[MAX_PATH + 1];
-    if (::GetTempPathW(MAX_PATH + 1, directory) == 0 ||
-        ::GetTempFileNameW(directory, L"kz", 0, name) == 0) {
-        return nullptr;
-    }
-    return ::_wfopen(name, L"w+bD");
-#else
-    return std::tmpfile();
-#endif
+    return open_temporary_stream();
 }
 
 #ifndef _WIN32

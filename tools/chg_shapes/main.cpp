@@ -10,9 +10,11 @@
 #include "console/console.h"
 #include "disk/disk.h"
 #include "io/output_file.h"
-#include "io/platform.h"
+#include "io/path.h"
 #include "shapes/shapes.h"
+#include "terminal/terminal.h"
 #include "tools/chg_shapes/sheet_bitmap.h"
+#include "work_area/work_area.h"
 
 #include <array>
 #include <cstdint>
@@ -54,18 +56,17 @@ auto& sheet = work.sheet;
 auto& mask_sheet = work.mask_sheet;
 
 void print_usage() {
-    std::fputs("usage: " KZ_PROGRAM_NAME " [options] SHAPES.BMP [MASK.BMP]\n", stdout);
-    std::fputs("option: --disk DISK-IMG     disk image name of Varnholm Disk\n", stdout);
-    std::fputs("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n",
-               stdout);
-    std::fputs("        --write DISK-IMG    disk image name of modified Varnholm Disk\n", stdout);
-    std::fputs("        --only-tiles        change landform shapes (TILES.CH) only\n", stdout);
-    std::fputs("        --only-npc          change npc shapes (NPC.CH) only\n", stdout);
-    std::fputs("        --help              print usage\n", stdout);
-    std::fputs("\n", stdout);
-    std::fputs("remove all mask if mask bitmap is not specified\n", stdout);
-    std::fputs("supported disk image format is *." KZ_IMAGE_FORMAT " only\n", stdout);
-    std::fputs("write modified disk image to filename.NEW.ext if not specified\n", stdout);
+    print_message("usage: " KZ_PROGRAM_NAME " [options] SHAPES.BMP [MASK.BMP]\n");
+    print_message("option: --disk DISK-IMG     disk image name of Varnholm Disk\n");
+    print_message("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n");
+    print_message("        --write DISK-IMG    disk image name of modified Varnholm Disk\n");
+    print_message("        --only-tiles        change landform shapes (TILES.CH) only\n");
+    print_message("        --only-npc          change npc shapes (NPC.CH) only\n");
+    print_message("        --help              print usage\n");
+    print_message("\n");
+    print_message("remove all mask if mask bitmap is not specified\n");
+    print_message("supported disk image format is *." KZ_IMAGE_FORMAT " only\n");
+    print_message("write modified disk image to filename.NEW.ext if not specified\n");
 }
 
 // 0 to go on with the work; 1 when the program must end (with status 1).
@@ -75,7 +76,7 @@ int parse_arguments(int argc, char** argv, settings* run) {
         const char* arg = argv[i];
         if (arg[0] != '-') {
             if (positional_left == 0) {
-                std::printf("unneeded parameter '%s'\n\n", arg);
+                print_message("unneeded parameter '%s'\n\n", arg);
                 return 1;
             }
             if (positional_left == 2) {
@@ -89,13 +90,13 @@ int parse_arguments(int argc, char** argv, settings* run) {
             return 1;
         } else if (std::strcmp(arg, "--disk") == 0) {
             if (++i >= argc) {
-                std::fputs("no disk image (varnholm disk)\n", stdout);
+                print_message("no disk image (varnholm disk)\n");
                 return 1;
             }
             run->disk_path = argv[i];
         } else if (std::strcmp(arg, "--write") == 0) {
             if (++i >= argc) {
-                std::fputs("no disk image (output)\n", stdout);
+                print_message("no disk image (output)\n");
                 return 1;
             }
             run->output_path = argv[i];
@@ -106,7 +107,7 @@ int parse_arguments(int argc, char** argv, settings* run) {
             run->change_tiles = false;
             run->change_npc = true;
         } else {
-            std::printf("unknown option '%s'\n", arg);
+            print_message("unknown option '%s'\n", arg);
             return 1;
         }
     }
@@ -128,7 +129,7 @@ std::optional<std::string> make_new_image_name(const char* path) {
         name.insert(dot, ".NEW");
         return name;
     } catch (const std::bad_alloc&) {
-        std::fputs("memory exhaust!\n", stdout);
+        print_message("memory exhaust!\n");
         return std::nullopt;
     }
 }
@@ -139,15 +140,15 @@ std::optional<std::string> make_new_image_name(const char* path) {
 int change_disk_image(const settings& run, const char* output_path) {
     disk_image disk;
     if (load_disk_image(&disk, run.disk_path, KZ_DISK_OFFSET) < 0) {
-        std::printf("read disk image error '%s'\n", run.disk_path);
+        print_message("read disk image error '%s'\n", run.disk_path);
         return 1;
     }
     if (read_disk_file(&disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
-        std::printf("read disk image error '%s/%s'\n", run.disk_path, tiles_ch_name);
+        print_message("read disk image error '%s/%s'\n", run.disk_path, tiles_ch_name);
         return 1;
     }
     if (read_disk_file(&disk, npc_ch_name, npc_ch_data, 1) < 0) {
-        std::printf("read disk image error '%s/%s'\n", run.disk_path, npc_ch_name);
+        print_message("read disk image error '%s/%s'\n", run.disk_path, npc_ch_name);
         return 1;
     }
 
@@ -163,21 +164,21 @@ int change_disk_image(const settings& run, const char* output_path) {
     }
 
     if (path_exists(output_path)) {
-        std::printf("already exists '%s'\n", output_path);
+        print_message("already exists '%s'\n", output_path);
         if (ask_yes_no("overwrite ?") < 1) {
             return 1;
         }
     }
     if (run.change_tiles && replace_disk_file(&disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
-        std::printf("write disk image error '%s/%s'\n", output_path, tiles_ch_name);
+        print_message("write disk image error '%s/%s'\n", output_path, tiles_ch_name);
         return 1;
     }
     if (run.change_npc && replace_disk_file(&disk, npc_ch_name, npc_ch_data, 1) < 0) {
-        std::printf("write disk image error '%s/%s'\n", output_path, npc_ch_name);
+        print_message("write disk image error '%s/%s'\n", output_path, npc_ch_name);
         return 1;
     }
     if (write_disk_image(&disk, output_path) < 0) {
-        std::printf("write disk image error '%s'\n", output_path);
+        print_message("write disk image error '%s'\n", output_path);
         return 1;
     }
     release_disk_image(&disk);
@@ -186,7 +187,7 @@ int change_disk_image(const settings& run, const char* output_path) {
 
 int run_changer(const settings& run) {
     if (run.shapes_path == nullptr) {
-        std::fputs("no shapes bitmap file\n", stdout);
+        print_message("no shapes bitmap file\n");
         return 1;
     }
     std::string derived_name;
@@ -194,7 +195,7 @@ int run_changer(const settings& run) {
     if (output_path == nullptr) {
         std::optional<std::string> name = make_new_image_name(run.disk_path);
         if (!name) {
-            std::fputs("can't create filename\n", stdout);
+            print_message("can't create filename\n");
             return 1;
         }
         derived_name = std::move(*name);
@@ -205,21 +206,21 @@ int run_changer(const settings& run) {
     mask_sheet.fill(0);
     int shape_rows = 0;
     if (load_sheet_bitmap(run.shapes_path, &shape_rows, 4, changer_palette.data(), sheet) < 0) {
-        std::printf("read shapes file error '%s'\n", run.shapes_path);
+        print_message("read shapes file error '%s'\n", run.shapes_path);
         return 1;
     }
     if (shape_rows < (run.change_npc ? sheet_rows : tiles_shape_rows)) {
-        std::printf("shapes bitmap size error '%s'\n", run.shapes_path);
+        print_message("shapes bitmap size error '%s'\n", run.shapes_path);
         return 1;
     }
     if (run.mask_path != nullptr) {
         int mask_rows = 0;
         if (load_sheet_bitmap(run.mask_path, &mask_rows, 1, mask_palette.data(), mask_sheet) < 0) {
-            std::printf("read mask file error '%s'\n", run.mask_path);
+            print_message("read mask file error '%s'\n", run.mask_path);
             return 1;
         }
         if (mask_rows != shape_rows) {
-            std::fputs("shapes and mask size mismatch\n", stdout);
+            print_message("shapes and mask size mismatch\n");
             return 1;
         }
     }
@@ -236,7 +237,6 @@ int main(int argc, char** argv) {
     if (take_utf8_arguments(&argc, &argv) != 0) {
         return 1;
     }
-    use_utf8_console();
     prefer_huge_pages(&work, sizeof work);
     settings run;
     if (parse_arguments(argc, argv, &run) != 0) {

@@ -2,6 +2,7 @@
 
 #include "bitmap/bitmap.h"
 #include "io/input_file.h"
+#include "terminal/terminal.h"
 
 namespace kz {
 
@@ -27,12 +28,12 @@ int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int de
     // of memory is touched; a larger one gets a buffer of its own.
     buffer_slot pixels = offered_slot(target.data(), target.size());
     if (read_bitmap(stream, &header, &file_palette, &pixels, 0) < 0) {
-        std::printf("read error '%s'\n", path);
+        print_message("read error '%s'\n", path);
         return -1;
     }
     const auto height = static_cast<std::uint32_t>(header.height);
     if (header.width != sheet_width || height < min_sheet_height || height > sheet_height) {
-        std::printf("bitmap size error '%s' %d x %d\n", path, static_cast<int>(header.width),
+        print_message("bitmap size error '%s' %d x %d\n", path, static_cast<int>(header.width),
                     header.height);
         return -1;
     }
@@ -42,7 +43,7 @@ int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int de
     if (convert_bitmap(sheet_width, header.height, header.bit_count, file_palette.data,
                        std::span<const std::uint8_t>(pixels.data, pixels.size), depth, palette,
                        &target_slot) < 0) {
-        std::printf("convert bitmap error '%s'\n", path);
+        print_message("convert bitmap error '%s'\n", path);
         return -1;
     }
     return 0;
@@ -52,7 +53,7 @@ int load_sheet_bitmap(const char* path, int* rows_out, int depth, const std::uin
                       std::span<std::uint8_t> target) {
     input_file stream = open_input_file(path);
     if (!stream) {
-        std::printf("open error '%s'\n", path);
+        print_message("open error '%s'\n", path);
         return -1;
     }
     return load_sheet_stream(stream.get(), path, rows_out, depth, palette, target);

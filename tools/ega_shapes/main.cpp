@@ -3,8 +3,8 @@
 #include "bitmap/bitmap.h"
 #include "console/console.h"
 #include "io/input_file.h"
-#include "io/platform.h"
 #include "shapes/tiles.h"
+#include "terminal/terminal.h"
 
 #include <array>
 #include <cstdint>
@@ -31,14 +31,14 @@ std::array<std::uint8_t, tiles_buffer_size> tiles;
 std::array<std::uint8_t, tile_sheet_bytes> tile_sheet;
 
 void print_usage() {
-    std::fputs("usage: kzega_shapes [options] TILES OUTPUT.BMP\n", stdout);
-    std::fputs("option: --cga               read cga version tiles\n", stdout);
-    std::fputs("        --dungeon           change color of grass shapes\n", stdout);
-    std::fputs("        --mirror-room       use alternate colors for mirror room\n", stdout);
-    std::fputs("        --no-remake-water   do not remake water shapes\n", stdout);
-    std::fputs("        --help              print usage\n", stdout);
-    std::fputs("\n", stdout);
-    std::fputs("support decoded TILES.16 and TILES.4 only\n", stdout);
+    print_message("usage: kzega_shapes [options] TILES OUTPUT.BMP\n");
+    print_message("option: --cga               read cga version tiles\n");
+    print_message("        --dungeon           change color of grass shapes\n");
+    print_message("        --mirror-room       use alternate colors for mirror room\n");
+    print_message("        --no-remake-water   do not remake water shapes\n");
+    print_message("        --help              print usage\n");
+    print_message("\n");
+    print_message("support decoded TILES.16 and TILES.4 only\n");
 }
 
 // 0 to go on with the work; 1 when the program must end (with status 1).
@@ -48,7 +48,7 @@ int parse_arguments(int argc, char** argv, settings* run) {
         const char* arg = argv[i];
         if (arg[0] != '-') {
             if (positional_left == 0) {
-                std::printf("unneeded parameter '%s'\n", arg);
+                print_message("unneeded parameter '%s'\n", arg);
                 return 1;
             }
             if (positional_left == 2) {
@@ -69,7 +69,7 @@ int parse_arguments(int argc, char** argv, settings* run) {
         } else if (std::strcmp(arg, "--no-remake-water") == 0) {
             run->remake_water = false;
         } else {
-            std::printf("unknown option '%s'\n", arg);
+            print_message("unknown option '%s'\n", arg);
             return 1;
         }
     }
@@ -81,11 +81,11 @@ int parse_arguments(int argc, char** argv, settings* run) {
 int read_tiles_file(const char* path, std::span<std::uint8_t> buffer) {
     input_file stream = open_input_file(path);
     if (!stream) {
-        std::printf("open error '%s'\n", path);
+        print_message("open error '%s'\n", path);
         return -1;
     }
     if (std::fread(buffer.data(), buffer.size(), 1, stream.get()) != 1) {
-        std::printf("read error '%s'\n", path);
+        print_message("read error '%s'\n", path);
         return -1;
     }
     return 0;
@@ -93,16 +93,16 @@ int read_tiles_file(const char* path, std::span<std::uint8_t> buffer) {
 
 int run_converter(const settings& run) {
     if (run.tiles_path == nullptr) {
-        std::fputs("no tiles file\n", stdout);
+        print_message("no tiles file\n");
         return 1;
     }
     if (run.output_path == nullptr) {
-        std::fputs("no output bitmap file\n", stdout);
+        print_message("no output bitmap file\n");
         return 1;
     }
     const std::size_t input_size = run.cga ? cga_tiles_size : ega_tiles_size;
     if (read_tiles_file(run.tiles_path, std::span(tiles).first(input_size)) < 0) {
-        std::printf("read tiles file error '%s'\n", run.tiles_path);
+        print_message("read tiles file error '%s'\n", run.tiles_path);
         return 1;
     }
 
@@ -129,7 +129,7 @@ int run_converter(const settings& run) {
     const palette16& palette = run.cga ? cga_palette : ega_palette;
     if (write_bitmap_file(run.output_path, tile_sheet_width, tile_sheet_height, 4, palette.data(),
                           tile_sheet.data()) < 0) {
-        std::printf("write bitmap file error '%s'\n", run.output_path);
+        print_message("write bitmap file error '%s'\n", run.output_path);
         return 1;
     }
     return 0;
@@ -141,7 +141,6 @@ int main(int argc, char** argv) {
     if (take_utf8_arguments(&argc, &argv) != 0) {
         return 1;
     }
-    use_utf8_console();
     settings run;
     if (parse_arguments(argc, argv, &run) != 0) {
         return 1;

@@ -8,8 +8,9 @@
 #include "bitmap/bitmap.h"
 #include "console/console.h"
 #include "disk/disk.h"
-#include "io/platform.h"
 #include "shapes/shapes.h"
+#include "terminal/terminal.h"
+#include "work_area/work_area.h"
 
 #include <array>
 #include <cstdint>
@@ -46,16 +47,15 @@ auto& npc_ch_data = work.npc_ch_data;
 auto& sheet = work.sheet;
 
 void print_usage() {
-    std::fputs("usage: " KZ_PROGRAM_NAME " [options] OUTPUT.BMP [MASK.BMP]\n", stdout);
-    std::fputs("option: --disk DISK-IMG     disk image name of Varnholm Disk\n", stdout);
-    std::fputs("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n",
-               stdout);
-    std::fputs("        --dungeon           change color of grass shapes\n", stdout);
-    std::fputs("        --mirror-room       use alternate colors for mirror room\n", stdout);
-    std::fputs("        --no-remake-water   do not remake water shapes\n", stdout);
-    std::fputs("        --help              print usage\n", stdout);
-    std::fputs("\n", stdout);
-    std::fputs("supported disk image format is *." KZ_IMAGE_FORMAT " only\n", stdout);
+    print_message("usage: " KZ_PROGRAM_NAME " [options] OUTPUT.BMP [MASK.BMP]\n");
+    print_message("option: --disk DISK-IMG     disk image name of Varnholm Disk\n");
+    print_message("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n");
+    print_message("        --dungeon           change color of grass shapes\n");
+    print_message("        --mirror-room       use alternate colors for mirror room\n");
+    print_message("        --no-remake-water   do not remake water shapes\n");
+    print_message("        --help              print usage\n");
+    print_message("\n");
+    print_message("supported disk image format is *." KZ_IMAGE_FORMAT " only\n");
 }
 
 // 0 to go on with the work; 1 when the program must end (with status 1).
@@ -65,7 +65,7 @@ int parse_arguments(int argc, char** argv, settings* run) {
         const char* arg = argv[i];
         if (arg[0] != '-') {
             if (positional_left == 0) {
-                std::printf("unneeded parameter '%s'\n\n", arg);
+                print_message("unneeded parameter '%s'\n\n", arg);
                 return 1;
             }
             if (positional_left == 2) {
@@ -79,7 +79,7 @@ int parse_arguments(int argc, char** argv, settings* run) {
             return 1;
         } else if (std::strcmp(arg, "--disk") == 0) {
             if (++i >= argc) {
-                std::fputs("no disk image (varnholm disk)\n", stdout);
+                print_message("no disk image (varnholm disk)\n");
                 return 1;
             }
             run->disk_path = argv[i];
@@ -90,7 +90,7 @@ int parse_arguments(int argc, char** argv, settings* run) {
         } else if (std::strcmp(arg, "--no-remake-water") == 0) {
             run->remake_water = false;
         } else {
-            std::printf("unknown option '%s'\n", arg);
+            print_message("unknown option '%s'\n", arg);
             return 1;
         }
     }
@@ -102,15 +102,15 @@ int parse_arguments(int argc, char** argv, settings* run) {
 int read_shape_files(const settings& run) {
     disk_image disk;
     if (load_disk_image(&disk, run.disk_path, KZ_DISK_OFFSET) < 0) {
-        std::printf("read disk image error '%s'\n", run.disk_path);
+        print_message("read disk image error '%s'\n", run.disk_path);
         return -1;
     }
     int result = 0;
     if (read_disk_file(&disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
-        std::printf("read disk image error '%s/%s'\n", run.disk_path, tiles_ch_name);
+        print_message("read disk image error '%s/%s'\n", run.disk_path, tiles_ch_name);
         result = -1;
     } else if (read_disk_file(&disk, npc_ch_name, npc_ch_data, 1) < 0) {
-        std::printf("read disk image error '%s/%s'\n", run.disk_path, npc_ch_name);
+        print_message("read disk image error '%s/%s'\n", run.disk_path, npc_ch_name);
         result = -1;
     }
     release_disk_image(&disk);
@@ -140,7 +140,7 @@ void build_sheet(const settings& run) {
 
 int run_extractor(const settings& run) {
     if (run.output_path == nullptr) {
-        std::fputs("no output bitmap file\n", stdout);
+        print_message("no output bitmap file\n");
         return 1;
     }
     if (read_shape_files(run) < 0) {
@@ -150,7 +150,7 @@ int run_extractor(const settings& run) {
 
     if (write_bitmap_file(run.output_path, sheet_width, sheet_height, 4, shape_palette.data(),
                           sheet.data()) < 0) {
-        std::printf("write bitmap file error '%s'\n", run.output_path);
+        print_message("write bitmap file error '%s'\n", run.output_path);
         return 1;
     }
     if (run.mask_path == nullptr) {
@@ -165,12 +165,12 @@ int run_extractor(const settings& run) {
     buffer_slot mask_slot = borrowed_slot(mask_sheet.data(), mask_sheet.size());
     if (convert_bitmap(sheet_width, sheet_height, 4, mask_source_palette.data(), sheet, 1,
                        mask_palette.data(), &mask_slot) < 0) {
-        std::fputs("convert error\n", stdout);
+        print_message("convert error\n");
         return 1;
     }
     if (write_bitmap_file(run.mask_path, sheet_width, sheet_height, 1, mask_palette.data(),
                           mask_sheet.data()) < 0) {
-        std::printf("write bitmap file error '%s'\n", run.mask_path);
+        print_message("write bitmap file error '%s'\n", run.mask_path);
         return 1;
     }
     return 0;
@@ -182,7 +182,6 @@ int main(int argc, char** argv) {
     if (take_utf8_arguments(&argc, &argv) != 0) {
         return 1;
     }
-    use_utf8_console();
     prefer_huge_pages(&work, sizeof work);
     settings run;
     if (parse_arguments(argc, argv, &run) != 0) {

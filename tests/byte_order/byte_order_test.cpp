@@ -1,5 +1,5 @@
 // The little-endian field helpers.
-#include "io/byte_order.h"
+#include "byte_order/byte_order.h"
 
 #include <gtest/gtest.h>
 

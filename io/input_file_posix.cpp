@@ -1,6 +1,5 @@
-// POSIX systems take names as the bytes they are given.
+// Reading files on POSIX systems, which take names as the bytes they are given.
 #include "io/input_file.h"
-#include "io/platform.h"
 
 #include <cstdio>
 
@@ -50,24 +49,8 @@ bool map_file_content(std::FILE* stream, std::uint64_t max_length, file_content*
     return true;
 }
 
-void prefer_huge_pages(void* area, std::size_t length) {
-#ifdef MADV_HUGEPAGE
-    static_cast<void>(::madvise(area, length, MADV_HUGEPAGE));
-#else
-    static_cast<void>(area);
-    static_cast<void>(length);
-#endif
-}
-
-int take_utf8_arguments(int*, char***) {
-    return 0;
-}
-
-void use_utf8_console() {}
-
-std::size_t file_name_start(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? 0 : slash + 1;
+std::FILE* open_temporary_stream() {
+    return std::tmpfile();
 }
 
 } // namespace kz

@@ -1,0 +1,53 @@
+// Reading files on Windows: UTF-8 names inside the programs, UTF-16 towards
+// the system.
+#include "io/input_file.h"
+#include "io/wide_path.h"
+
+#include <cstdio>
+#include <string>
+
+#include <io.h>
+#include <windows.h>
+
+namespace kz {
+
+input_file open_input_file(const char* path) {
+    const std::wstring wide = wide_path(path);
+    return input_file(wide.empty() ? nullptr : ::_wfopen(wide.c_str(), L"rb"));
+}
+
+bool stream_can_seek(std::FILE* stream) {
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    return handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) == FILE_TYPE_DISK;
+}
+
+std::int64_t seek_to_end(std::FILE* stream) {
+    if (::_fseeki64(stream, 0, SEEK_END) != 0) {
+        return -1;
+    }
+    return ::_ftelli64(stream);
+}
+
+// Windows programs read their files: a mapped file could not be replaced or
+// deleted while the program runs, and the inputs are small.
+void mapping_release::operator()(std::uint8_t*) const {}
+
+bool map_file_content(std::FILE*, std::uint64_t, file_content* content) {
+    *content = file_content{};
+    return false;
+}
+
+// The C runtime's tmpfile() wants to write in the drive's root directory,
+// which an ordinary user may not; this one lives in the user's temporary
+// directory and goes when closed.
+std::FILE* open_temporary_stream() {
+    wchar_t directory[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    if (::GetTempPathW(MAX_PATH + 1, directory) == 0 ||
+        ::GetTempFileNameW(directory, L"kz", 0, name) == 0) {
+        return nullptr;
+    }
+    return ::_wfopen(name, L"w+bD");
+}
+
+} // namespace kz

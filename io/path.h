@@ -1,0 +1,21 @@
+// How a path names its file.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace kz {
+
+// True when something exists under the name.
+bool path_exists(const char* path);
+
+// True when both names lead to one and the same existing file, however they
+// spell it: "./x", a second hard link or a symbolic link to it all count.
+// False when either does not exist or cannot be examined.
+bool same_file(const char* first, const char* second);
+
+// Where the last component of path begins: after the last '/', and on
+// Windows also after the last '\' or a drive's colon ("C:name").
+std::size_t file_name_start(std::string_view path);
+
+} // namespace kz
