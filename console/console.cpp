@@ -33,6 +33,16 @@ int ask_yes_no_from(std::FILE* input, const char* question) {
     }
 }
 
+int refuse_output_over_input(const char* output, std::initializer_list<const char*> inputs) {
+    for (const char* input : inputs) {
+        if (output != nullptr && input != nullptr && same_file(output, input)) {
+            print_message("can't write over input '%s'\n", output);
+            return -1;
+        }
+    }
+    return 0;
+}
+
 int write_bitmap_file(const char* path, std::uint32_t width, std::int32_t height, int bit_count,
                       const std::uint8_t* palette, const std::uint8_t* pixels) {
     if (path_exists(path)) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 
 namespace kz {
 
@@ -11,6 +12,12 @@ namespace kz {
 // error before a deciding character counts as no.
 int ask_yes_no(const char* question);
 int ask_yes_no_from(std::FILE* input, const char* question);
+
+// A program never writes an output over one of its own inputs, however the
+// two names spell the file. 0 when output is none of the inputs (a null
+// output or input is passed over); -1 after printing "can't write over input '%s'\n" with
+// the output's name.
+int refuse_output_over_input(const char* output, std::initializer_list<const char*> inputs);
 
 // Writes a bitmap file of the given size, asking first whether an existing
 // file may be overwritten. 0 when written, -1 otherwise (declined, cannot

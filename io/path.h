@@ -9,9 +9,13 @@ namespace kz {
 // True when something exists under the name.
 bool path_exists(const char* path);
 
-// True when both names lead to one and the same existing file, however they
-// spell it: "./x", a second hard link or a symbolic link to it all count.
-// False when either does not exist or cannot be examined.
+// True when both names lead to one and the same file, however they spell it:
+// "./x", a second hard link or a symbolic link to it all count. Names of
+// files that exist compare by the files' identity; two names of which
+// neither exists yet (two outputs still to be written) compare by their
+// folders' identity and their last components, which on Windows match
+// without regard to case. False when only one exists, or when a name cannot
+// be examined.
 bool same_file(const char* first, const char* second);
 
 // Where the last component of path begins: after the last '/', and on

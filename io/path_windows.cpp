@@ -30,6 +30,28 @@ bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
     return ok;
 }
 
+bool same_identity(const char* first, const char* second) {
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    return file_identity(first, &a) && file_identity(second, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The folder part of a name; a bare name or a drive's own ("C:name") is in
+// the current folder of its drive.
+std::string folder_of(std::string_view path) {
+    const std::size_t start = file_name_start(path);
+    if (start == 0) {
+        return ".";
+    }
+    std::string folder(path.substr(0, start));
+    if (folder.size() == 2 && folder[1] == ':') {
+        folder += '.';
+    }
+    return folder;
+}
+
 } // namespace
 
 std::wstring wide_path(const char* path) noexcept {
@@ -53,11 +75,17 @@ bool path_exists(const char* path) {
 }
 
 bool same_file(const char* first, const char* second) {
-    BY_HANDLE_FILE_INFORMATION a{};
-    BY_HANDLE_FILE_INFORMATION b{};
-    return file_identity(first, &a) && file_identity(second, &b) &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    const bool first_exists = path_exists(first);
+    if (first_exists || path_exists(second)) {
+        return first_exists && same_identity(first, second);
+    }
+    const std::string_view a(first);
+    const std::string_view b(second);
+    const std::wstring name_a = wide_path(std::string(a.substr(file_name_start(a))).c_str());
+    const std::wstring name_b = wide_path(std::string(b.substr(file_name_start(b))).c_str());
+    return !name_a.empty() && !name_b.empty() &&
+           ::CompareStringOrdinal(name_a.c_str(), -1, name_b.c_str(), -1, TRUE) == CSTR_EQUAL &&
+           same_identity(folder_of(a).c_str(), folder_of(b).c_str());
 }
 
 std::size_t file_name_start(std::string_view path) {

@@ -103,6 +103,38 @@ class NamesTest(KzTestCase):
             (["--disk", disk, SHAPES, SHAPES_MASK], b"", "", 0, {made: length}) for disk, made in expected.items()
         ], as_on_linux=False)
 
+    def test_no_output_is_written_over_an_input(self):
+        """However the names spell it (./, a second hard link, a symbolic link
+        on Linux), an output that is one of the program's own inputs is
+        refused before anything is asked or written; the changer's image over
+        the image it changes stays an edit in place."""
+        cwd = filled_dir()
+        shutil.copy(cwd / DISK, cwd / PC98.default_image)
+        os.link(cwd / DISK, cwd / "second.fdi")
+        length = (cwd / DISK).stat().st_size
+        over = "can't write over input '{0}'\n".format
+        links = [] if WINDOWS else [("link.bmp", SHAPES)]
+        for link, target in links:
+            os.symlink(target, cwd / link)
+        self.check_rows(PC98.extractor, cwd, [
+            ([PC98.default_image, "new.bmp"], b"y\n", over(PC98.default_image)),
+            (["--disk", DISK, "./" + DISK], b"y\n", over("./" + DISK)),
+            (["--disk", DISK, "second.fdi"], b"y\n", over("second.fdi")),
+            (["--disk", DISK, "new.bmp", "second.fdi"], b"y\n", over("second.fdi")),
+            (["--disk", DISK, "new.bmp", "./new.bmp"], b"y\n", "can't write mask over sheet './new.bmp'\n"),
+            (["--disk", DISK, OLD, "./" + OLD], b"y\n", f"can't write mask over sheet './{OLD}'\n"),
+        ], as_on_linux=False)  # the Linux twin's copy of the folder would split the hard link
+        self.check_rows(PC98.changer, cwd, [
+            (["--disk", DISK, "--write", "./" + SHAPES, SHAPES, SHAPES_MASK], b"y\n", over("./" + SHAPES)),
+            (["--disk", DISK, "--write", SHAPES_MASK, SHAPES, SHAPES_MASK], b"y\n", over(SHAPES_MASK)),
+            *[(["--disk", DISK, "--write", link, SHAPES], b"y\n", over(link)) for link, _ in links],
+            (["--disk", "second.fdi", "--write", DISK, SHAPES], b"y\n", asked(DISK), 0,
+             {DISK: length, "second.fdi": length}),
+        ], as_on_linux=False)
+        self.check_rows("kzega_shapes", cwd, [
+            ([TILES, "./" + TILES], b"y\n", over("./" + TILES)),
+        ])
+
     @unittest.skipUnless(WINDOWS, "the read-only attribute is Windows'; root may write any file on Linux")
     def test_read_only_attribute_refuses_the_file(self):
         cwd = filled_dir()

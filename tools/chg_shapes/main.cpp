@@ -201,6 +201,11 @@ int run_changer(const settings& run) {
         derived_name = std::move(*name);
         output_path = derived_name.c_str();
     }
+    // The changed image may replace the image it comes from (an edit in
+    // place, asked for by naming it), never the bitmaps it is made from.
+    if (refuse_output_over_input(output_path, {run.shapes_path, run.mask_path}) < 0) {
+        return 1;
+    }
 
     sheet.fill(0);
     mask_sheet.fill(0);

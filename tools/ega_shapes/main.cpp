@@ -100,6 +100,9 @@ int run_converter(const settings& run) {
         print_message("no output bitmap file\n");
         return 1;
     }
+    if (refuse_output_over_input(run.output_path, {run.tiles_path}) < 0) {
+        return 1;
+    }
     const std::size_t input_size = run.cga ? cga_tiles_size : ega_tiles_size;
     if (read_tiles_file(run.tiles_path, std::span(tiles).first(input_size)) < 0) {
         print_message("read tiles file error '%s'\n", run.tiles_path);

@@ -8,6 +8,7 @@
 #include "bitmap/bitmap.h"
 #include "console/console.h"
 #include "disk/disk.h"
+#include "io/path.h"
 #include "shapes/shapes.h"
 #include "terminal/terminal.h"
 #include "work_area/work_area.h"
@@ -141,6 +142,16 @@ void build_sheet(const settings& run) {
 int run_extractor(const settings& run) {
     if (run.output_path == nullptr) {
         print_message("no output bitmap file\n");
+        return 1;
+    }
+    // Before anything is read or asked: a sheet or mask named like the disk
+    // image (the default image, when --disk was forgotten) would replace it.
+    if (refuse_output_over_input(run.output_path, {run.disk_path}) < 0 ||
+        refuse_output_over_input(run.mask_path, {run.disk_path}) < 0) {
+        return 1;
+    }
+    if (run.mask_path != nullptr && same_file(run.mask_path, run.output_path)) {
+        print_message("can't write mask over sheet '%s'\n", run.mask_path);
         return 1;
     }
     if (read_shape_files(run) < 0) {
