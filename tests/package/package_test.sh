@@ -6,7 +6,9 @@
 #            Debian's copyright file and changelog and the guide page; lintian
 #            finds no error in the .deb (its warnings and notes are shown);
 #   windows  kzshapes-VERSION-win64.zip (unzip -Z1) holds the programs,
-#            README.txt, LICENSE.txt and the guide page.
+#            README.txt, LICENSE.txt, the sample data and the guide page;
+#            the README's commands work in the unzipped folder under Wine,
+#            and the guide shows its pictures in Chromium.
 # In every package the guide page's pictures and in-page links must resolve
 # among the files packed with it.
 # Usage: package_test.sh linux|windows BUILD_DIR VERSION PYTHON
@@ -96,7 +98,7 @@ linux)
     ;;
 windows)
     zip=$(the_package "kzshapes-${version}-win64.zip")
-    files=(README.txt LICENSE.txt guide.html)
+    files=(README.txt LICENSE.txt guide.html KZ_Varnholm.fdi kz-varnholm.xdf TILES.16 TILES.4)
     for program in "${programs[@]}"; do
         files+=("$program.exe")
     done
@@ -104,6 +106,12 @@ windows)
     expect "$(basename "$zip")" "$scratch/zip.list" "kzshapes-${version}-win64/" "${files[@]}"
     unzip -q "$zip" -d "$scratch/zip"
     check_guide "$(basename "$zip")" "$scratch/zip/kzshapes-${version}-win64/guide.html"
+    # As a Windows user: the README's commands under Wine, the guide in
+    # Chromium (whose screenshot stays in the build folder).
+    if ! "$python" "$here/windows_zip_test.py" "$scratch/zip/kzshapes-${version}-win64" \
+            "$build_dir/wine_run" "$build_dir/guide-in-chromium.png"; then
+        fail=1
+    fi
     ;;
 *)
     echo "usage: package_test.sh linux|windows BUILD_DIR VERSION PYTHON"
