@@ -7,8 +7,10 @@
 #include <set>
 #include <string>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/xattr.h>
 
 namespace kz::test {
 namespace {
@@ -36,6 +38,43 @@ TEST(output_file, commit_replaces_target_and_keeps_its_permission_bits) {
         EXPECT_EQ(st.st_mode & 07777, c.expected) << std::oct << c.expected;
         EXPECT_EQ(read_file(target), (bytes{'n', 'e', 'w'}));
         EXPECT_EQ(dir.names(), std::set<std::string>{"t"});
+    }
+}
+
+// A folder's default access list in the kernel's form: version 2, then
+// owner, group and others each allowed to read and write.
+bool give_default_access_list(const std::string& folder) {
+    constexpr std::uint8_t rw = 6;
+    constexpr std::uint8_t list[] = {2, 0, 0, 0,                          // version
+                                     0x01, 0, rw, 0, 0xFF, 0xFF, 0xFF, 0xFF,  // owner
+                                     0x04, 0, rw, 0, 0xFF, 0xFF, 0xFF, 0xFF,  // group
+                                     0x20, 0, rw, 0, 0xFF, 0xFF, 0xFF, 0xFF}; // others
+    return ::setxattr(folder.c_str(), "system.posix_acl_default", list, sizeof list, 0) == 0;
+}
+
+// A new file gets the mode that fopen() gives a file in the same folder, a
+// default access list (which the umask then does not cut) included, and
+// programs started while it is written do not inherit it.
+TEST(output_file, new_file_is_made_as_fopen_makes_it_and_not_inherited) {
+    for (const bool access_list : {false, true}) {
+        SCOPED_TRACE(access_list ? "folder with a default access list" : "plain folder");
+        scratch_dir dir;
+        if (access_list && !give_default_access_list(dir.path)) {
+            GTEST_SKIP() << "the file system takes no access lists";
+        }
+        const mode_t saved = ::umask(027);
+        std::fclose(std::fopen(dir.file("by_fopen").c_str(), "wb"));
+        output_file out;
+        ASSERT_EQ(open_output_file(&out, dir.file("t").c_str()), 0);
+        EXPECT_NE(::fcntl(::fileno(out.stream), F_GETFD) & FD_CLOEXEC, 0);
+        EXPECT_EQ(commit_output_file(&out), 0);
+        ::umask(saved);
+        struct stat made {};
+        struct stat by_fopen {};
+        ASSERT_EQ(::stat(dir.file("t").c_str(), &made), 0);
+        ASSERT_EQ(::stat(dir.file("by_fopen").c_str(), &by_fopen), 0);
+        EXPECT_EQ(made.st_mode & 07777, by_fopen.st_mode & 07777);
+        EXPECT_EQ(by_fopen.st_mode & 07777, access_list ? 0666u : 0640u);
     }
 }
 
