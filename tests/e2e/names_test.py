@@ -12,11 +12,14 @@ as the machine need not have it."""
 
 import functools
 import os
+import pty
+import select
 import shutil
 import subprocess
+import time
 import unittest
 
-from kztest import (PC98, RUNNER, WINDOWS, KzTestCase, asked, make_with, sample_files, tool, work_dir)
+from kztest import (BIN_DIR, PC98, RUNNER, WINDOWS, KzTestCase, asked, make_with, sample_files, tool, work_dir)
 
 SHEET, MASK, TILE_SHEET = 0x40076, 0x1003E, 0x10076
 DISK = "\u01fa.fdi"                 # Ǻ: Latin, not in the Japanese code page
@@ -134,6 +137,40 @@ class NamesTest(KzTestCase):
         self.check_rows("kzega_shapes", cwd, [
             ([TILES, "./" + TILES], b"y\n", over("./" + TILES)),
         ])
+
+    @unittest.skipUnless(WINDOWS, "a Windows console; elsewhere the terminal takes the bytes as they are")
+    def test_messages_on_a_console_show_the_names_and_leave_its_code_page(self):
+        """On a console (Wine makes one for a terminal) a message naming a
+        file beyond the code page shows the name as typed, and the console's
+        code page is the same after the program as before."""
+        cwd = filled_dir()
+        program = "Z:" + str(BIN_DIR / (PC98.extractor + ".exe")).replace("/", "\\")  # Wine's drive for /
+        line = f'chcp & {program} --disk ない.fdi 新しい.bmp & chcp'
+        controller, terminal = pty.openpty()
+        run = subprocess.Popen([*RUNNER, "cmd.exe", "/c", line], cwd=cwd, stdin=terminal, stdout=terminal,
+                               stderr=terminal, start_new_session=True)
+        os.close(terminal)
+        shown, deadline = b"", time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if select.select([controller], [], [], 0.5)[0]:
+                try:
+                    chunk = os.read(controller, 4096)
+                except OSError:  # the terminal's other side closed
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            elif run.poll() is not None:
+                break
+        os.close(controller)
+        run.kill()
+        run.wait()
+        text = shown.decode(errors="replace")
+        self.assertIn("open error 'ない.fdi'", text)
+        self.assertIn("read disk image error 'ない.fdi'", text)
+        pages = [line.split(":")[-1].strip() for line in text.splitlines() if "code page" in line]
+        self.assertEqual(len(pages), 2, text)
+        self.assertEqual(pages[0], pages[1], text)
 
     @unittest.skipUnless(WINDOWS, "the read-only attribute is Windows'; root may write any file on Linux")
     def test_read_only_attribute_refuses_the_file(self):
