@@ -1,5 +1,6 @@
 // Windows: UTF-8 names inside the programs, UTF-16 towards the system.
 #include "io/path.h"
+#include "io/path_system.h"
 #include "io/wide_path.h"
 
 #include <new>
@@ -30,6 +31,8 @@ bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
     return ok;
 }
 
+} // namespace
+
 bool same_identity(const char* first, const char* second) {
     BY_HANDLE_FILE_INFORMATION a{};
     BY_HANDLE_FILE_INFORMATION b{};
@@ -52,8 +55,6 @@ std::string folder_of(std::string_view path) {
     return folder;
 }
 
-} // namespace
-
 std::wstring wide_path(const char* path) noexcept {
     try {
         const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
@@ -74,18 +75,11 @@ bool path_exists(const char* path) {
     return !wide.empty() && ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool same_file(const char* first, const char* second) {
-    const bool first_exists = path_exists(first);
-    if (first_exists || path_exists(second)) {
-        return first_exists && same_identity(first, second);
-    }
-    const std::string_view a(first);
-    const std::string_view b(second);
-    const std::wstring name_a = wide_path(std::string(a.substr(file_name_start(a))).c_str());
-    const std::wstring name_b = wide_path(std::string(b.substr(file_name_start(b))).c_str());
-    return !name_a.empty() && !name_b.empty() &&
-           ::CompareStringOrdinal(name_a.c_str(), -1, name_b.c_str(), -1, TRUE) == CSTR_EQUAL &&
-           same_identity(folder_of(a).c_str(), folder_of(b).c_str());
+bool same_name(std::string_view first, std::string_view second) {
+    const std::wstring a = wide_path(std::string(first).c_str());
+    const std::wstring b = wide_path(std::string(second).c_str());
+    return !a.empty() && !b.empty() &&
+           ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 std::size_t file_name_start(std::string_view path) {
