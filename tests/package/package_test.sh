@@ -6,7 +6,8 @@
 #            Debian's copyright file and changelog and the guide page; lintian
 #            finds no error in the .deb (its warnings and notes are shown);
 #   windows  kzshapes-VERSION-win64.zip (unzip -Z1) holds the programs,
-#            README.txt, LICENSE.txt and the guide page.
+#            README.txt, LICENSE.txt, COPYRIGHT.txt (with the notices of
+#            the libraries linked in) and the guide page.
 # In every package the guide page's pictures and in-page links must resolve
 # among the files packed with it.
 # Usage: package_test.sh linux|windows BUILD_DIR VERSION PYTHON
@@ -96,7 +97,7 @@ linux)
     ;;
 windows)
     zip=$(the_package "kzshapes-${version}-win64.zip")
-    files=(README.txt LICENSE.txt guide.html)
+    files=(README.txt LICENSE.txt COPYRIGHT.txt guide.html)
     for program in "${programs[@]}"; do
         files+=("$program.exe")
     done
