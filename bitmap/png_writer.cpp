@@ -45,8 +45,14 @@ void pack_row(const std::uint8_t* pixels, std::size_t width, int bit_count, std:
     }
 }
 
-int failed(int error) {
-    print_message("error: write_png() - %s\n", spng_strerror(error));
+// A failed write leaves libspng in a state it names for itself; the stream
+// tells what happened, in the words the bitmap writer uses.
+int failed(std::FILE* stream, int error) {
+    if (std::ferror(stream) != 0) {
+        print_message("error: write_png() - can't write png data\n");
+    } else {
+        print_message("error: write_png() - %s\n", spng_strerror(error));
+    }
     return -1;
 }
 
@@ -114,7 +120,7 @@ int write_png(std::FILE* stream, std::uint32_t width, std::uint32_t height, int 
                                   SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
     }
     if (error != 0) {
-        return failed(error);
+        return failed(stream, error);
     }
     std::vector<std::uint8_t> row((static_cast<std::size_t>(width) * bit_count + 7) / 8);
     for (std::uint32_t y = 0; y < height; ++y) {
@@ -122,7 +128,7 @@ int write_png(std::FILE* stream, std::uint32_t width, std::uint32_t height, int 
         error = spng_encode_row(png, row.data(), row.size());
         // The last row ends the image and finishes the file.
         if (error != 0 && !(error == SPNG_EOI && y + 1 == height)) {
-            return failed(error);
+            return failed(stream, error);
         }
     }
     return 0;

@@ -15,7 +15,7 @@ import unittest
 import zlib
 from pathlib import Path
 
-from kztest import (BUILDS, HALF, TIMEOUT, X68K, Image, KzTestCase, asked, encode_planar, magick, make_with,
+from kztest import (BUILDS, HALF, TIMEOUT, WINDOWS, X68K, Image, KzTestCase, asked, encode_planar, magick, make_with,
                     opened, sample_files, shape_disk, work_dir)
 
 GIMP = shutil.which("gimp-console")
@@ -200,6 +200,12 @@ class PngTest(KzTestCase):
         self.check_rows("kzega_shapes", cwd, [(args, b"n\n", asked("old.png") + "write bitmap file error 'old.png'\n")])
         self.run_tool("kzega_shapes", *args, cwd=cwd, stdin=b"y\n", stdout=asked("old.png"))
         self.assertEqual(form((cwd / "old.png").read_bytes()), (4, 3, 0))
+        if not WINDOWS:  # a device that fails every write, under a PNG name
+            self.full_device()
+            (cwd / "full.png").symlink_to("/dev/full")
+            self.run_tool("kzega_shapes", args[0], "full.png", cwd=cwd, stdin=b"y\n", status=1,
+                          stdout=asked("full.png") + "error: write_png() - can't write png data\n"
+                          "write error 'full.png'\nwrite bitmap file error 'full.png'\n")
 
     def test_png_saved_by_other_programs_gives_the_same_disk(self):
         for what, is_mask, expected, write in SAVED:
