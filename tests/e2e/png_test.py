@@ -15,7 +15,7 @@ import unittest
 import zlib
 from pathlib import Path
 
-from kztest import (BUILDS, HALF, TIMEOUT, WINDOWS, X68K, Image, KzTestCase, asked, encode_planar, magick, make_with,
+from kztest import (BUILDS, HALF, WINDOWS, X68K, Image, KzTestCase, asked, encode_planar, magick, make_with,
                     opened, sample_files, shape_disk, work_dir)
 
 GIMP = shutil.which("gimp-console")
@@ -77,13 +77,14 @@ def flipped(offset):
 
 
 def gimp_export(directory, pairs):
-    """GIMP in batch mode, started once (it takes many seconds to start):
-    each source loaded and exported as PNG with GIMP's defaults."""
+    """GIMP in batch mode, started once (it takes about 20 s to start, and
+    minutes on a busy machine): each source loaded and exported as PNG with
+    GIMP's defaults."""
     script = [f'(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE "{s}" "{s}")))'
               f' (layer (car (gimp-image-get-active-drawable image))))'
               f' (file-png-save-defaults RUN-NONINTERACTIVE image layer "{t}" "{t}"))' for s, t in pairs]
     subprocess.run([GIMP, "-i", "-d", "-f", *(a for line in script for a in ("-b", line)), "-b", "(gimp-quit 0)"],
-                   check=True, timeout=TIMEOUT, capture_output=True,
+                   check=True, timeout=300, capture_output=True,
                    env={"HOME": str(directory), "PATH": "/usr/bin:/bin"})
 
 
