@@ -2,6 +2,7 @@
 #include "console/console.h"
 
 #include "bitmap/bitmap.h"
+#include "bitmap/png.h"
 #include "io/output_file.h"
 #include "io/path.h"
 #include "terminal/terminal.h"
@@ -54,6 +55,16 @@ int write_bitmap_file(const char* path, std::uint32_t width, std::int32_t height
     output_file out;
     if (open_output_file(&out, path) != 0) {
         return -1;
+    }
+    if (is_png_name(path)) {
+        // A top-down (negative) height has no meaning here: write_png refuses 0.
+        const auto rows = height > 0 ? static_cast<std::uint32_t>(height) : 0u;
+        if (write_png(out.stream, width, rows, bit_count, palette, pixels) < 0) {
+            print_message("write error '%s'\n", path);
+            discard_output_file(&out);
+            return -1;
+        }
+        return commit_output_file(&out);
     }
     // An unsupported bit count leaves the header incomplete; write_bitmap
     // refuses it, so the result needs no test here.

@@ -20,7 +20,8 @@ int ask_yes_no_from(std::FILE* input, const char* question);
 int refuse_output_over_input(const char* output, std::initializer_list<const char*> inputs);
 
 // Writes a bitmap file of the given size, asking first whether an existing
-// file may be overwritten. 0 when written, -1 otherwise (declined, cannot
+// file may be overwritten: a PNG file when the name ends in ".png" (in any
+// case), else a BMP. 0 when written, -1 otherwise (declined, cannot
 // open, cannot write), the reason already printed.
 int write_bitmap_file(const char* path, std::uint32_t width, std::int32_t height, int bit_count,
                       const std::uint8_t* palette, const std::uint8_t* pixels);

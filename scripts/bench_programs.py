@@ -33,7 +33,7 @@ class Row:
 
 
 def removed_outputs():
-    for name in ("a", "b", "c"):
+    for name in ("a", "b", "c", "a.png", "b.png"):
         (out / name).unlink(missing_ok=True)
 
 
@@ -79,13 +79,14 @@ def medians(commands):
     return [statistics.median(t) for t in times]
 
 
-# The changers read the extractors' sheet and mask.
+# The changers read the extractors' sheet and mask, as BMP and as PNG.
 refs = {}
 for kind, image in (("fdi", sample / "KZ_Varnholm.fdi"), ("xdf", sample / "kz-varnholm.xdf")):
     program = bin_dir / ("kzpc98shapes" if kind == "fdi" else "kzx68kshapes")
-    refs[kind] = (work / f"{kind}-shapes.bmp", work / f"{kind}-mask.bmp")
-    subprocess.run([program, "--disk", image, *refs[kind]], stdin=subprocess.DEVNULL, check=True,
-                   stdout=subprocess.DEVNULL)
+    for ext in ("bmp", "png"):
+        refs[kind, ext] = (work / f"{kind}-shapes.{ext}", work / f"{kind}-mask.{ext}")
+        subprocess.run([program, "--disk", image, *refs[kind, ext]], stdin=subprocess.DEVNULL, check=True,
+                       stdout=subprocess.DEVNULL)
 
 rows = []
 for kind, image, suffix in (("fdi", sample / "KZ_Varnholm.fdi", "pc98"), ("xdf", sample / "kz-varnholm.xdf", "x68k")):
@@ -93,7 +94,12 @@ for kind, image, suffix in (("fdi", sample / "KZ_Varnholm.fdi", "pc98"), ("xdf",
     rows.append(Row(f"kz{suffix}shapes", [bin_dir / f"kz{suffix}shapes", "--disk", image, out / "a", out / "b"],
                     copy, 1.2))
     rows.append(Row(f"kz{suffix}chg_shapes", [bin_dir / f"kz{suffix}chg_shapes", "--disk", image, "--write",
-                                             out / "a", *refs[kind]], copy, 1.5))
+                                             out / "a", *refs[kind, "bmp"]], copy, 1.5))
+    # PNG costs compression and decompression.
+    rows.append(Row(f"kz{suffix}shapes PNG", [bin_dir / f"kz{suffix}shapes", "--disk", image, out / "a.png",
+                                             out / "b.png"], copy, 2.0))
+    rows.append(Row(f"kz{suffix}chg_shapes PNG", [bin_dir / f"kz{suffix}chg_shapes", "--disk", image, "--write",
+                                                 out / "a", *refs[kind, "png"]], copy, 2.0))
 rows.append(Row("kzega_shapes", [bin_dir / "kzega_shapes", sample / "TILES.16", out / "a"],
                 ["cp", sample / "TILES.16", out / "c"], 1.0))
 rows.append(Row("kzega_shapes --cga", [bin_dir / "kzega_shapes", "--cga", sample / "TILES.4", out / "a"],
@@ -101,7 +107,7 @@ rows.append(Row("kzega_shapes --cga", [bin_dir / "kzega_shapes", "--cga", sample
 for program in ("kzpc98shapes", "kzx68kchg_shapes", "kzega_shapes"):
     rows.append(Row(f"{program} --help", [bin_dir / program, "--help"], ["cp", "--help"], 0.5))
 
-print(f"{'run':22} {'median':>9} {'floor':>9} {'ratio':>6} {'target':>7} {'':7}"
+print(f"{'run':26} {'median':>9} {'floor':>9} {'ratio':>6} {'target':>7} {'':7}"
       f" {'faults':>6} {'floor':>6} {'calls':>6} {'floor':>6}")
 missed = []
 for row in rows:
@@ -112,7 +118,7 @@ for row in rows:
         missed.append(row.label)
     faults, calls = faults_and_calls(row.command)
     floor_faults, floor_calls = faults_and_calls(row.floor)
-    print(f"{row.label:22} {program_time * 1e3:6.2f} ms {floor_time * 1e3:6.2f} ms {ratio:5.2f}x"
+    print(f"{row.label:26} {program_time * 1e3:6.2f} ms {floor_time * 1e3:6.2f} ms {ratio:5.2f}x"
           f" {row.target:6.1f}x {'met' if met else 'MISSED':7} {faults:6} {floor_faults:6} {calls:6} {floor_calls:6}")
 print(f"(medians of {runs} runs each, program and floor taking turns; floor: cp of the program's input,"
       " or cp --help; faults: minor page faults per run; calls: system calls per run)")

@@ -17,7 +17,7 @@ EDITS = ("edited.bmp", "edited_mask.bmp", "edited_half.bmp")
 
 
 def usage(b):
-    return (f"usage: {b.changer} [options] SHAPES.BMP [MASK.BMP]\n"
+    return (f"usage: {b.changer} [options] SHAPES.BMP|PNG [MASK.BMP|PNG]\n"
             "option: --disk DISK-IMG     disk image name of Varnholm Disk\n"
             f"                            read '{b.default_image}' if not specified\n"
             "        --write DISK-IMG    disk image name of modified Varnholm Disk\n"

@@ -8,7 +8,7 @@ import unittest
 from kztest import GRASS_SHAPES, KzTestCase, asked, bgrx, expected_bmp_header, indices, water_code, work_dir
 
 SHEET_FILE, TILE_PIXELS = 65654, 256 * 512
-USAGE = ("usage: kzega_shapes [options] TILES OUTPUT.BMP\n"
+USAGE = ("usage: kzega_shapes [options] TILES OUTPUT.BMP|PNG\n"
          "option: --cga               read cga version tiles\n"
          "        --dungeon           change color of grass shapes\n"
          "        --mirror-room       use alternate colors for mirror room\n"

@@ -20,7 +20,7 @@ TRIANGLES = {208: lambda x, y: x + y <= 31, 209: lambda x, y: x >= y,
 
 
 def usage(b):
-    return (f"usage: {b.extractor} [options] OUTPUT.BMP [MASK.BMP]\n"
+    return (f"usage: {b.extractor} [options] OUTPUT.BMP|PNG [MASK.BMP|PNG]\n"
             "option: --disk DISK-IMG     disk image name of Varnholm Disk\n"
             f"                            read '{b.default_image}' if not specified\n"
             "        --dungeon           change color of grass shapes\n"

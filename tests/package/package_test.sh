@@ -6,7 +6,8 @@
 #            Debian's copyright file and changelog and the guide page; lintian
 #            finds no error in the .deb (its warnings and notes are shown);
 #   windows  kzshapes-VERSION-win64.zip (unzip -Z1) holds the programs,
-#            README.txt, LICENSE.txt, the sample data and the guide page;
+#            README.txt, LICENSE.txt, COPYRIGHT.txt (with the notices of
+#            the libraries linked in), the sample data and the guide page;
 #            the README's commands work in the unzipped folder under Wine,
 #            and the guide shows its pictures in Chromium.
 # In every package the guide page's pictures and in-page links must resolve
@@ -98,7 +99,7 @@ linux)
     ;;
 windows)
     zip=$(the_package "kzshapes-${version}-win64.zip")
-    files=(README.txt LICENSE.txt guide.html KZ_Varnholm.fdi kz-varnholm.xdf TILES.16 TILES.4)
+    files=(README.txt LICENSE.txt COPYRIGHT.txt guide.html KZ_Varnholm.fdi kz-varnholm.xdf TILES.16 TILES.4)
     for program in "${programs[@]}"; do
         files+=("$program.exe")
     done

@@ -56,7 +56,7 @@ auto& sheet = work.sheet;
 auto& mask_sheet = work.mask_sheet;
 
 void print_usage() {
-    print_message("usage: " KZ_PROGRAM_NAME " [options] SHAPES.BMP [MASK.BMP]\n");
+    print_message("usage: " KZ_PROGRAM_NAME " [options] SHAPES.BMP|PNG [MASK.BMP|PNG]\n");
     print_message("option: --disk DISK-IMG     disk image name of Varnholm Disk\n");
     print_message("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n");
     print_message("        --write DISK-IMG    disk image name of modified Varnholm Disk\n");

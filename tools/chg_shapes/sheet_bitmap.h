@@ -1,6 +1,7 @@
-// The changers' reading of an edited sheet bitmap: a BMP of the sheet's
-// width and 512 to 1024 lines, in any bit count the bitmap reader takes,
-// brought to the sheet's depth by nearest colour.
+// The changers' reading of an edited sheet bitmap: a BMP or a PNG (known by
+// its signature, whatever the name) of the sheet's width and 512 to 1024
+// lines, in any bit count the bitmap reader or any kind the PNG reader
+// takes, brought to the sheet's depth by nearest colour.
 #pragma once
 
 #include "shapes/shapes.h"

@@ -31,7 +31,7 @@ std::array<std::uint8_t, tiles_buffer_size> tiles;
 std::array<std::uint8_t, tile_sheet_bytes> tile_sheet;
 
 void print_usage() {
-    print_message("usage: kzega_shapes [options] TILES OUTPUT.BMP\n");
+    print_message("usage: kzega_shapes [options] TILES OUTPUT.BMP|PNG\n");
     print_message("option: --cga               read cga version tiles\n");
     print_message("        --dungeon           change color of grass shapes\n");
     print_message("        --mirror-room       use alternate colors for mirror room\n");

@@ -48,7 +48,7 @@ auto& npc_ch_data = work.npc_ch_data;
 auto& sheet = work.sheet;
 
 void print_usage() {
-    print_message("usage: " KZ_PROGRAM_NAME " [options] OUTPUT.BMP [MASK.BMP]\n");
+    print_message("usage: " KZ_PROGRAM_NAME " [options] OUTPUT.BMP|PNG [MASK.BMP|PNG]\n");
     print_message("option: --disk DISK-IMG     disk image name of Varnholm Disk\n");
     print_message("                            read '" KZ_DEFAULT_IMAGE "' if not specified\n");
     print_message("        --dungeon           change color of grass shapes\n");
