@@ -90,8 +90,7 @@ class ConverterTest(KzTestCase):
             (["TILES.4", "out.bmp"], b"", "read error 'TILES.4'\nread tiles file error 'TILES.4'\n"),
             (["TILES.16", "out.bmp"], b"", "", 0, {"out.bmp": SHEET_FILE}),
             (["TILES.16", "old.bmp"], b"abc\nN\n", asked("old.bmp") + "write bitmap file error 'old.bmp'\n"),
-            (["TILES.16", "TILES.16"], b"", asked("TILES.16") + "write bitmap file error 'TILES.16'\n"),
-            (["TILES.16", "TILES.16"], b"y", asked("TILES.16"), 0, {"TILES.16": SHEET_FILE}),
+            (["TILES.16", "TILES.16"], b"y", "can't write over input 'TILES.16'\n"),
         ])
 
     def test_tile_sheet_follows_the_options(self):

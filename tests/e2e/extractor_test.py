@@ -123,7 +123,7 @@ class ExtractorTest(KzTestCase):
                 (["old.bmp"], b"x\r\ny\n", asked("old.bmp"), 0, {"old.bmp": SHEET_FILE}),
                 (["old.bmp"], b"y", asked("old.bmp") + data_error.format("old.bmp") + failed("old.bmp"), 1, {}, 65536),
                 (["out.bmp", "old.bmp"], b"n", asked("old.bmp") + failed("old.bmp"), 1, {"out.bmp": SHEET_FILE}),
-                (["both.bmp", "both.bmp"], b"y", asked("both.bmp"), 0, {"both.bmp": MASK_FILE}),
+                (["both.bmp", "both.bmp"], b"y", "can't write mask over sheet 'both.bmp'\n"),
                 (["nodir/out.bmp"], b"", "open error 'nodir/out.bmp'\n" + failed("nodir/out.bmp")),
                 (["/dev/full"], b"y", asked("/dev/full") + data_error.format("/dev/full") + failed("/dev/full")),
             ])

@@ -35,7 +35,7 @@ PAGES = {
 # In the sources, but never printed by these programs: they look up only
 # TILES.CH and NPC.CH, and always give the bitmap reader buffers that fit.
 UNREACHABLE = {"illegal filename '%s'", "error: read_bitmap() - palette buffer too small",
-               "error: read_bitmap() - pixel buffer too small"}
+               "error: read_bitmap() - pixel buffer too small", "error: read_png() - pixel buffer too small"}
 
 LITERAL = r'"(?:[^"\\]|\\.)*"'
 # The one question the programs ask, whose text the format takes as its

@@ -22,8 +22,8 @@ import unittest
 from pathlib import Path
 
 FOLDER, RUNNER, SCREENSHOT = Path(sys.argv[1]), shlex.split(sys.argv[2]), Path(sys.argv[3])
-PROMISED = ["shapes.bmp", "mask.bmp", "KZ_Varnholm.NEW.fdi", "x68k.bmp", "x68k_mask.bmp",
-            "kz-varnholm.NEW.xdf", "tiles16.bmp", "tiles4.bmp"]
+PROMISED = ["shapes.png", "mask.png", "shapes.bmp", "mask.bmp", "KZ_Varnholm.NEW.fdi", "x68k.png",
+            "x68k_mask.png", "kz-varnholm.NEW.xdf", "tiles16.png", "tiles4.png"]
 
 
 class WindowsZipTest(unittest.TestCase):
