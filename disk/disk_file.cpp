@@ -228,7 +228,18 @@ int write_disk_image(const disk_image* disk, const char* path) {
         (disk->appended.empty() ||
          std::fwrite(disk->appended.data(), disk->appended.size(), 1, out.stream) == 1);
     if (!written) {
-        print_message("write error '%s'\n", path);
+        // The system copies a mapped image's pages itself, and a page it
+        // cannot read fails the write rather than raising a fault: reading
+        // each page here tells that apart from an output that failed.
+        volatile std::uint8_t sink = 0;
+        for (std::size_t at = 0; at < file.size(); at += 4096) {
+            sink = static_cast<std::uint8_t>(sink + file[at]);
+        }
+        if (content_read_failed(disk->content)) {
+            print_message("read error '%s'\n", disk->path.c_str());
+        } else {
+            print_message("write error '%s'\n", path);
+        }
         discard_output_file(&out);
         return -1;
     }

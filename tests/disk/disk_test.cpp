@@ -198,6 +198,36 @@ TEST(load_disk_image, unusable_files_are_reported_and_leave_the_record_empty) {
     }
 }
 
+// Every image that cannot be read says "read error", as a file read whole
+// always did: a folder (which POSIX systems open and Windows does not), and
+// a mapped image cut short after loading, whose pages then fault. A read or
+// a write-back from it fails instead of handing out zeros as the file's.
+TEST(load_disk_image, images_that_cannot_be_read_say_read_error) {
+    KZ_SKIP_WITHOUT_HOST_TOOLS();
+    scratch_dir dir;
+    const bytes xdf = make_xdf(dir);
+    disk_image disk;
+    int result = 0;
+    EXPECT_EQ(capture_stdout([&] { result = load_disk_image(&disk, dir.path.c_str(), 0); }),
+              "read error '" + dir.path + "'\n");
+    EXPECT_EQ(result, -1);
+#ifndef _WIN32
+    const std::string path = dir.file("cut.xdf");
+    write_file(path, xdf);
+    ASSERT_EQ(load_disk_image(&disk, path.c_str(), 0), 0);
+    std::filesystem::resize_file(path, 11264); // the FAT and directory stay
+    bytes buffer(98304);
+    EXPECT_EQ(capture_stdout([&] { result = read_disk_file(&disk, "TILES.CH", buffer, 1); }),
+              "read error '" + path + "'\n");
+    EXPECT_EQ(result, -1);
+    const std::string out = dir.file("out.xdf");
+    EXPECT_EQ(capture_stdout([&] { result = write_disk_image(&disk, out.c_str()); }),
+              "read error '" + path + "'\n");
+    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(std::filesystem::exists(out));
+#endif
+}
+
 TEST(make_dir_name, pads_name_and_extension_and_reports_leftovers) {
     const struct {
         const char* name;
@@ -467,7 +497,8 @@ TEST_P(disk_files, failed_write_is_reported_and_keeps_the_existing_file) {
         EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(write_disk_image(&disk, "/dev/full"), -1); }),
                   "write error '/dev/full'\n");
     }
-    const std::string target = dir.file("in.img");
+    // Another file than the loaded image, which must stay whole while mapped.
+    const std::string target = dir.file("old.img");
     const bytes old_content = pattern(3000, 80);
     write_file(target, old_content);
     EXPECT_EQ(capture_stdout([&] {
@@ -481,7 +512,7 @@ TEST_P(disk_files, failed_write_is_reported_and_keeps_the_existing_file) {
               }),
               "write error '" + target + "'\n");
     EXPECT_TRUE(read_file(target) == old_content);
-    EXPECT_EQ(dir.names(), (std::set<std::string>{"base.xdf", "host", "in.img"}));
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"base.xdf", "host", "in.img", "old.img"}));
 #endif
 }
 
