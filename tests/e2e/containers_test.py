@@ -373,6 +373,14 @@ class ContainersTest(KzTestCase):
                         self.assertEqual((run.returncode, run.stdout.decode()), (1, expected))
                     self.assertEqual(snapshot(cwd), before, "files written")
 
+    def test_a_folder_given_as_the_image_cannot_be_read(self):
+        cwd = self.scratch(b"")
+        (cwd / "folder.fdi").mkdir()
+        expected = "read error 'folder.fdi'\nread disk image error 'folder.fdi'\n"
+        for b in BUILDS:
+            self.check_rows(b.extractor, cwd, [(["--disk", "folder.fdi", "out.bmp"], b"", expected)])
+            self.check_rows(b.changer, cwd, [(["--disk", "folder.fdi", "--write", "out.img", SHEET], b"", expected)])
+
 
 if __name__ == "__main__":
     unittest.main()
