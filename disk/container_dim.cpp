@@ -1,9 +1,12 @@
 // DIM images (X68000, DIFC): a 256-byte header (disk type, a present flag
 // for each of 170 tracks, the mark "DIFC HEADER  ", date, time, comment,
-// overtrack flag), then the present tracks' data back to back in track
-// order, 8 x 1024 bytes each for type 0, the 2HD disk. A track that is not
-// present reads as empty; its sectors cannot be changed in the file, as
-// storing them would move every later track.
+// overtrack flag), then the tracks' data in track order, 8 x 1024 bytes each
+// for type 0, the 2HD disk. A file that leaves out the tracks that are not
+// present holds the others back to back; a track that is not present then
+// reads as empty, and its sectors cannot be changed in the file, as storing
+// them would move every later track. A file with room for every track holds
+// each at its own place, whatever its flag says (floptool reads such files
+// so too).
 #include "disk/container.h"
 
 #include <cstdint>
@@ -38,9 +41,11 @@ container_result read_dim_container(std::span<const std::uint8_t> file, const ch
         return refuse_other_disk(path);
     }
     disk_layout layout = empty_layout();
+    const bool every_track_held =
+        file_holds(file, header_size, std::int64_t{disk_tracks} * track_size);
     std::int64_t data = header_size;
     for (int t = 0; t < disk_tracks; ++t) {
-        const bool present = file[static_cast<std::size_t>(flags + t)] == 1;
+        const bool present = every_track_held || file[static_cast<std::size_t>(flags + t)] == 1;
         for (int r = 1; r <= track_sectors; ++r) {
             sector_place place;
             if (!present) {

@@ -153,14 +153,15 @@ def fdd(disk, rng, fill=lambda data: len(set(data)) == 1, pointer=None):
     return bytes(head + table + bytes(0x20) + data), places
 
 
-def dim(disk, absent=(), kind=0, flag=None):
+def dim(disk, absent=(), kind=0, flag=None, absent_stored=False):
+    """absent tracks are left out of the file, or flagged but stored in place."""
     flags = bytearray(0 if t in absent else 1 for t in range(170))
     if flag:
         flags[flag[0]] = flag[1]
     head = (bytes([kind]) + flags + b"DIFC HEADER  ").ljust(256, b"\0")
     body, places = bytearray(), {}
     for t in range(TRACKS):
-        if t not in absent:
+        if t not in absent or absent_stored:
             for r in range(8):
                 places[t * 8 + r] = 256 + len(body) + r * SEC
             body += disk[t * 8 * SEC:(t + 1) * 8 * SEC]
@@ -241,6 +242,9 @@ class ContainersTest(KzTestCase):
             ("NFD revision 1, interleaved", *nfd1(f.disk, rng), "nfd", "pc98"),
             ("FDD, data shuffled, uniform sectors unstored", *fdd(f.disk, rng), "fdd", "pc98"),
             ("DIM", *dim(f.disk), "dim", "xdf"),
+            ("DIM of every track, tracks of the files flagged absent",
+             *dim(f.disk, absent=(f.units["TILES.CH"][0] // 8, f.units["NPC.CH"][-1] // 8), absent_stored=True),
+             "dim", "xdf"),
         ]
         for what, image, places, kind, machine in rows:
             if kind:
