@@ -9,7 +9,9 @@
 // order in the file, get the sector counts wrong, and carry data lengths
 // that disagree with N: a track's extent runs from its offset to the next
 // higher one (or the disk's end), its sectors are walked by their own
-// lengths, and each is taken by its ID. The header is 0x2B0 bytes, or 0x2A0
+// lengths, and each is taken by its ID. Walked so, no sector's data can
+// share a byte with another's or with a header, and there is nothing to
+// check for overlaps. The header is 0x2B0 bytes, or 0x2A0
 // in older files with 160 track entries: the first track says which.
 #include "disk/container.h"
 
@@ -98,7 +100,6 @@ bool read_disk(std::span<const std::uint8_t> file, const disk_header& header, di
     const std::int64_t end =
         std::min<std::int64_t>(header.start + header.size, static_cast<std::int64_t>(file.size()));
     const int entries = header.header_end == header_size ? track_entries : old_track_entries;
-    layout->records.emplace_back(header.start, header.start + header.header_end);
 
     struct track_start {
         std::int64_t offset;
@@ -129,7 +130,6 @@ bool read_disk(std::span<const std::uint8_t> file, const disk_header& header, di
             if (at + sector_header_size + length > track_end) {
                 break; // runs past its track: no sector
             }
-            layout->records.emplace_back(at, at + sector_header_size);
             sector_place place;
             place.state = length < disk_unit_size ? sector_state::no_data : sector_status(h[8]);
             if (place.state == sector_state::stored) {
@@ -156,7 +156,6 @@ container_result read_d88_container(std::span<const std::uint8_t> file, const ch
     for (std::int64_t start = 0;;) {
         disk_layout layout = empty_layout();
         if (header.media == media_2hd && read_disk(file, header, &layout)) {
-            mark_overlaps(&layout);
             disks->push_back(std::move(layout));
         }
         start += header.size;

@@ -72,6 +72,7 @@ void mark_overlaps(disk_layout* layout) {
         std::int64_t unit; // -1 for a record
     };
     std::vector<extent> extents;
+    extents.reserve(layout->units.size() + layout->records.size());
     for (std::size_t u = 0; u < layout->units.size(); ++u) {
         const sector_place& place = layout->units[u];
         if (place.state == sector_state::stored) {
