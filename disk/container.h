@@ -38,6 +38,8 @@ container_result read_fdd_container(std::span<const std::uint8_t> file, const ch
                                     std::vector<disk_layout>* disks);
 container_result read_dim_container(std::span<const std::uint8_t> file, const char* path,
                                     std::vector<disk_layout>* disks);
+container_result read_dcp_container(std::span<const std::uint8_t> file, const char* path,
+                                    std::vector<disk_layout>* disks);
 
 // The raw disk from offset on, as many whole units as the file holds there
 // (all of them for a raw image, more or fewer for a file read at the pair's

@@ -118,6 +118,7 @@ container_result recognise_container(std::span<const std::uint8_t> file, const c
                   {disk_container::fdd, read_fdd_container},
                   {disk_container::dim, read_dim_container},
                   {disk_container::d88, read_d88_container},
+                  {disk_container::dcp, read_dcp_container},
                   {disk_container::fdi, read_fdi_container}};
     for (const auto& candidate : marked) {
         const container_result result = candidate.read(file, path, disks);

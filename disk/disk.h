@@ -3,9 +3,9 @@
 // The disk is a 2HD floppy: 77 cylinders x 2 heads x 8 sectors of 1024
 // bytes, 1232 units in all, unit u being record u % 8 + 1 of track u / 8
 // (track = cylinder x 2 + head). Image files wrap it in one of several
-// containers (raw, FDI, D88, NFD, FDD, DIM); a container module finds each
-// unit in the file by its sector ID and records where its bytes lie in one
-// table, through which the FAT, directory and file code reads and writes,
+// containers (raw, FDI, D88, NFD, FDD, DIM, DCP); a container module finds
+// each unit in the file by its sector ID and records where its bytes lie in
+// one table, through which the FAT, directory and file code reads and writes,
 // knowing no container. A file that no container claims is read as each
 // pair of programs always read it: the disk at a fixed offset (4096 behind
 // an FDI header that is never read, or 0).
@@ -61,7 +61,7 @@ enum class sector_state : std::uint8_t {
 // Why a readable unit cannot be changed in its container.
 enum class sector_lock : std::uint8_t {
     none,
-    absent_track, // a DIM track that the file does not hold
+    absent_track, // a DIM or DCP track that the file does not hold
     special_read, // an NFD sector that has special-read data as well
 };
 
@@ -74,7 +74,7 @@ struct sector_place {
     std::uint8_t fill = 0;
 };
 
-enum class disk_container : std::uint8_t { fixed_offset, raw, fdi, d88, nfd, fdd, dim };
+enum class disk_container : std::uint8_t { fixed_offset, raw, fdi, d88, nfd, fdd, dim, dcp };
 
 // The loaded image file and its unpacked FAT: one entry (the stored 12-bit
 // value) per unit. An empty record (default, failed load, released) has no

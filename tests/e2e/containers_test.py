@@ -1,6 +1,6 @@
 """The extractors and changers on one disk in every container: raw (HDM),
 FDI, D88 (old and new header, several disks in one file), NFD (both
-revisions), FDD and DIM. The containers are written here from their
+revisions), FDD, DIM and DCP. The containers are written here from their
 published layouts around disks made by mkfs.fat and mcopy, with whatever
 each lets us shuffle shuffled, and MAME's floptool converts each one back
 to the raw disk: a mistake in a writer here cannot hide one in the programs'
@@ -168,6 +168,18 @@ def dim(disk, absent=(), kind=0, flag=None, absent_stored=False):
     return head + bytes(body), places
 
 
+def dcp(disk, absent=()):
+    """Every track stored (the all-tracks flag set), or the absent ones left out."""
+    flags = bytes(0 if t in absent else 1 for t in range(TRACKS)).ljust(160, b"\0")
+    body, places = bytearray(), {}
+    for t in range(TRACKS):
+        if t not in absent:
+            for r in range(8):
+                places[t * 8 + r] = 162 + len(body) + r * SEC
+            body += disk[t * 8 * SEC:(t + 1) * 8 * SEC]
+    return bytes([0x01]) + flags + bytes([0 if absent else 1]) + bytes(body), places
+
+
 def floptool_raw(image, kind, machine):
     with tempfile.TemporaryDirectory(prefix="kz-flop-") as work:
         source, target = Path(work, "in"), Path(work, "out")
@@ -245,6 +257,9 @@ class ContainersTest(KzTestCase):
             ("DIM of every track, tracks of the files flagged absent",
              *dim(f.disk, absent=(f.units["TILES.CH"][0] // 8, f.units["NPC.CH"][-1] // 8), absent_stored=True),
              "dim", "xdf"),
+            ("DCP", *dcp(f.disk), "dcx", "pc98"),
+            # floptool puts every track at its own place whatever the flags
+            ("DCU without the tracks no file uses", *dcp(f.disk, absent=range(140, TRACKS)), None, None),
         ]
         for what, image, places, kind, machine in rows:
             if kind:
