@@ -1,5 +1,6 @@
 // Finding a file in the root directory, reading and overwriting it along its
 // cluster chain, and writing the whole image back.
+#include "disk/container.h"
 #include "disk/disk.h"
 
 #include "byte_order/byte_order.h"
@@ -23,29 +24,26 @@ constexpr int dir_ext_length = 3;
 constexpr int dir_first_cluster_field = 26; // unsigned 16-bit, little-endian
 constexpr int dir_size_field = 28;          // 32-bit, little-endian, taken as signed
 
-// The bytes actually held, whatever the record's numbers claim.
-std::int64_t loaded_length(const disk_image* disk) {
-    return std::min<std::int64_t>(disk->image_length,
-                                  static_cast<std::int64_t>(disk->image.size()));
-}
-
-bool inside_image(const disk_image* disk, std::int64_t offset, std::int64_t length) {
-    const std::int64_t size = loaded_length(disk);
-    return offset >= 0 && length >= 0 && offset <= size && length <= size - offset;
-}
-
-std::int64_t cluster_offset(const disk_image* disk, std::int64_t cluster) {
-    return static_cast<std::int64_t>(disk->disk_offset) + cluster_base_offset +
-           cluster * disk_unit_size;
-}
+constexpr std::int64_t root_first_unit = root_dir_offset / disk_unit_size;
+constexpr std::int64_t root_end_unit = root_dir_end / disk_unit_size;
+constexpr std::int64_t first_cluster_unit = root_end_unit - 2; // cluster n in unit n + 9
 
 // A chain may name anything: free and reserved values, end-of-chain marks and
-// numbers past the disk all fail this test, and so does a cluster that a
-// short image does not hold in full.
+// numbers past the disk all fail this test, and so does a cluster whose unit
+// a short image does not hold in full.
 bool usable_cluster(const disk_image* disk, std::int64_t cluster) {
-    return cluster >= 2 && cluster < disk->fat_entry_count &&
-           cluster < static_cast<std::int64_t>(disk->fat.size()) &&
-           inside_image(disk, cluster_offset(disk, cluster), disk_unit_size);
+    return cluster >= 2 && cluster < static_cast<std::int64_t>(disk->fat.size()) &&
+           cluster + first_cluster_unit < static_cast<std::int64_t>(disk->units.size());
+}
+
+// Pages of a mapped image that could not be read have been read as zeros;
+// whatever was taken from them is not the file's.
+bool read_whole(const disk_image* disk) {
+    if (content_read_failed(disk->content)) {
+        print_message("read error '%s'\n", disk->path.c_str());
+        return false;
+    }
+    return true;
 }
 
 unsigned char ascii_upper(unsigned char c) {
@@ -85,15 +83,16 @@ int locate_file(const disk_image* disk, const char* name, std::size_t length, in
     return 0;
 }
 
-// Walks the chain for the first requested bytes; copy(image_offset,
-// file_offset, count) moves the bytes of one cluster in whichever direction
-// the caller needs. A chain that comes back to a cluster it has already
+// Walks the chain for the first requested bytes; check(unit) says whether
+// the cluster's unit may be used (with its message if not), and copy(unit,
+// file_offset, count) moves its bytes in whichever direction the caller
+// needs. A chain that comes back to a cluster it has already
 // passed is damaged: following it would hand out the same bytes twice, and
 // an overwrite would lose the earlier part of the file in them. It fails
 // like any other broken chain, so every walk ends.
-template <typename Copy>
+template <typename Check, typename Copy>
 int follow_chain(const disk_image* disk, const char* name, std::int64_t cluster,
-                 std::int64_t requested, Copy copy) {
+                 std::int64_t requested, Check check, Copy copy) {
     std::vector<bool> passed;
     try {
         passed.resize(disk->fat.size());
@@ -107,9 +106,12 @@ int follow_chain(const disk_image* disk, const char* name, std::int64_t cluster,
             return -1;
         }
         passed[static_cast<std::size_t>(cluster)] = true;
+        const std::int64_t unit = cluster + first_cluster_unit;
+        if (!check(unit)) {
+            return -1;
+        }
         const std::int64_t count = std::min<std::int64_t>(requested - done, disk_unit_size);
-        copy(static_cast<std::size_t>(cluster_offset(disk, cluster)),
-             static_cast<std::size_t>(done), static_cast<std::size_t>(count));
+        copy(unit, static_cast<std::size_t>(done), static_cast<std::size_t>(count));
         cluster = disk->fat[static_cast<std::size_t>(cluster)];
     }
     return 0;
@@ -150,23 +152,26 @@ int find_root_entry(const disk_image* disk, const char* dir_name, int ignore_cas
     if (::strnlen(dir_name, dir_name_length) != static_cast<std::size_t>(dir_name_length)) {
         return -1;
     }
-    const std::int64_t root = static_cast<std::int64_t>(disk->disk_offset) + root_dir_offset;
-    for (int i = 0; i < root_dir_entries; ++i) {
-        const std::int64_t pos = root + static_cast<std::int64_t>(i) * dir_entry_size;
-        if (!inside_image(disk, pos, dir_entry_size)) {
+    constexpr int entries_per_unit = disk_unit_size / dir_entry_size;
+    std::uint8_t unit_bytes[disk_unit_size];
+    for (std::int64_t unit = root_first_unit; unit < root_end_unit; ++unit) {
+        if (!unit_readable(disk, unit, false)) {
             break;
         }
-        const std::uint8_t* bytes = disk->image.data() + pos;
-        bool match = true;
-        for (int k = 0; k < dir_name_length && match; ++k) {
-            const auto want = static_cast<unsigned char>(dir_name[k]);
-            const unsigned char have = bytes[k];
-            match = ignore_case ? ascii_upper(want) == ascii_upper(have) : want == have;
-        }
-        if (match) {
-            entry->first_cluster = get_le16(bytes + dir_first_cluster_field);
-            entry->size = get_le32_signed(bytes + dir_size_field);
-            return 0;
+        read_unit(disk, unit, 0, unit_bytes, disk_unit_size);
+        for (int i = 0; i < entries_per_unit; ++i) {
+            const std::uint8_t* bytes = unit_bytes + i * dir_entry_size;
+            bool match = true;
+            for (int k = 0; k < dir_name_length && match; ++k) {
+                const auto want = static_cast<unsigned char>(dir_name[k]);
+                const unsigned char have = bytes[k];
+                match = ignore_case ? ascii_upper(want) == ascii_upper(have) : want == have;
+            }
+            if (match) {
+                entry->first_cluster = get_le16(bytes + dir_first_cluster_field);
+                entry->size = get_le32_signed(bytes + dir_size_field);
+                return 0;
+            }
         }
     }
     return -1;
@@ -179,44 +184,66 @@ int read_disk_file(const disk_image* disk, const char* name, std::span<std::uint
     if (locate_file(disk, name, buffer.size(), ignore_case, &first, &requested) != 0) {
         return -1;
     }
-    const std::uint8_t* image = disk->image.data();
-    return follow_chain(disk, name, first, requested,
-                        [&](std::size_t image_offset, std::size_t file_offset, std::size_t count) {
-                            std::memcpy(buffer.data() + file_offset, image + image_offset, count);
-                        });
+    const int result = follow_chain(
+        disk, name, first, requested,
+        [&](std::int64_t unit) { return unit_readable(disk, unit, true); },
+        [&](std::int64_t unit, std::size_t file_offset, std::size_t count) {
+            read_unit(disk, unit, 0, buffer.data() + file_offset, count);
+        });
+    return result == 0 && read_whole(disk) ? 0 : -1;
 }
 
-// The chain is walked once without copying, so that a damaged one leaves the
-// image as it was rather than half overwritten.
+// The chain is walked once without copying, so that a damaged one, or a
+// unit that its container cannot change in place, leaves the image as it
+// was rather than half overwritten.
 int replace_disk_file(disk_image* disk, const char* name, std::span<const std::uint8_t> data,
                       int ignore_case) {
     std::int64_t first = 0;
     std::int64_t requested = 0;
     if (locate_file(disk, name, data.size(), ignore_case, &first, &requested) != 0 ||
-        follow_chain(disk, name, first, requested, [](std::size_t, std::size_t, std::size_t) {}) !=
-            0) {
+        follow_chain(
+            disk, name, first, requested,
+            [&](std::int64_t unit) { return unit_writable(disk, unit, true); },
+            [](std::int64_t, std::size_t, std::size_t) {}) != 0) {
         return -1;
     }
-    std::uint8_t* image = disk->image.data();
-    return follow_chain(disk, name, first, requested,
-                        [&](std::size_t image_offset, std::size_t file_offset, std::size_t count) {
-                            std::memcpy(image + image_offset, data.data() + file_offset, count);
-                        });
+    return follow_chain(
+        disk, name, first, requested, [](std::int64_t) { return true; },
+        [&](std::int64_t unit, std::size_t file_offset, std::size_t count) {
+            write_unit(disk, unit, 0, data.data() + file_offset, count);
+        });
 }
 
+// The file as loaded, with the changes made to it, then whatever sectors
+// had to be stored past its end. Pages that could not be read are never
+// written out as the file's.
 int write_disk_image(const disk_image* disk, const char* path) {
-    const std::int64_t length = disk->image_length;
-    if (length < 0 || length > static_cast<std::int64_t>(disk->image.size())) {
-        print_message("write error '%s'\n", path);
-        return -1;
-    }
+    const std::span<const std::uint8_t> file = content_bytes(disk->content);
     output_file out;
     if (open_output_file(&out, path) != 0) {
         return -1;
     }
-    if (length > 0 &&
-        std::fwrite(disk->image.data(), static_cast<std::size_t>(length), 1, out.stream) != 1) {
-        print_message("write error '%s'\n", path);
+    const bool written =
+        (file.empty() || std::fwrite(file.data(), file.size(), 1, out.stream) == 1) &&
+        (disk->appended.empty() ||
+         std::fwrite(disk->appended.data(), disk->appended.size(), 1, out.stream) == 1);
+    if (!written) {
+        // The system copies a mapped image's pages itself, and a page it
+        // cannot read fails the write rather than raising a fault: reading
+        // each page here tells that apart from an output that failed.
+        volatile std::uint8_t sink = 0;
+        for (std::size_t at = 0; at < file.size(); at += 4096) {
+            sink = static_cast<std::uint8_t>(sink + file[at]);
+        }
+        if (content_read_failed(disk->content)) {
+            print_message("read error '%s'\n", disk->path.c_str());
+        } else {
+            print_message("write error '%s'\n", path);
+        }
+        discard_output_file(&out);
+        return -1;
+    }
+    if (!read_whole(disk)) {
         discard_output_file(&out);
         return -1;
     }

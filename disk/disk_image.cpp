@@ -1,13 +1,19 @@
-// Loading a floppy image whole into memory and unpacking its FAT12 table.
+// Loading a floppy image, finding its disk in its container, reaching the
+// bytes of each unit, and unpacking the FAT12 table.
+#include "disk/container.h"
 #include "disk/disk.h"
 
+#include "byte_order/byte_order.h"
 #include "io/input_file.h"
 #include "terminal/terminal.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
+#include <string>
 
 namespace kz {
 
@@ -19,6 +25,9 @@ namespace {
 constexpr std::int64_t min_disk_length = root_dir_end;
 
 constexpr std::int64_t max_image_length = std::numeric_limits<std::int32_t>::max();
+
+constexpr std::int64_t root_first_unit = root_dir_offset / disk_unit_size;
+constexpr std::int64_t root_end_unit = root_dir_end / disk_unit_size;
 
 int fail_load(disk_image* disk) {
     release_disk_image(disk);
@@ -38,70 +47,212 @@ int read_disk_stream(disk_image* disk, std::FILE* stream, const char* path) {
         print_message("disk image too large '%s'\n", path);
         return -1;
     }
-    const auto length = static_cast<std::int32_t>(end);
-    disk->image_length = length;
-
     if (std::fseek(stream, 0, SEEK_SET) != 0) {
         print_message("seek error '%s' (SEEK_SET)\n", path);
         return -1;
     }
-
-    std::vector<std::uint8_t>& buffer = disk->storage.buffer;
+    std::vector<std::uint8_t>& buffer = disk->content.buffer;
     try {
-        buffer.resize(static_cast<std::size_t>(length));
+        buffer.resize(static_cast<std::size_t>(end));
     } catch (const std::bad_alloc&) {
         print_message("memory exhaust!\n");
         return -1;
     }
-    if (length == 0 || std::fread(buffer.data(), buffer.size(), 1, stream) != 1) {
+    if (end == 0 || std::fread(buffer.data(), buffer.size(), 1, stream) != 1) {
         print_message("read error '%s'\n", path);
         return -1;
     }
-    disk->storage.bytes = buffer;
-    disk->image = buffer;
     return 0;
+}
+
+// A stored unit's bytes: in the file, or among those appended to it.
+const std::uint8_t* stored_bytes(const disk_image* disk, const sector_place& place) {
+    const std::span<const std::uint8_t> file = content_bytes(disk->content);
+    const auto at = static_cast<std::size_t>(place.offset);
+    return at < file.size() ? file.data() + at : disk->appended.data() + (at - file.size());
+}
+
+std::uint8_t* stored_bytes(disk_image* disk, const sector_place& place) {
+    const std::span<std::uint8_t> file = content_bytes(disk->content);
+    const auto at = static_cast<std::size_t>(place.offset);
+    return at < file.size() ? file.data() + at : disk->appended.data() + (at - file.size());
+}
+
+// The units that the FAT and the root directory take: the volume cannot be
+// read without them, whatever file is wanted.
+bool volume_readable(const disk_image* disk, bool report) {
+    const auto count = static_cast<std::int64_t>(disk->units.size());
+    const std::int64_t fat_bytes = (count + 1) / 2 * 3;
+    const std::int64_t fat_end_unit = 1 + (fat_bytes + disk_unit_size - 1) / disk_unit_size;
+    for (std::int64_t u = 1; u < std::min(fat_end_unit, count); ++u) {
+        if (!unit_readable(disk, u, report)) {
+            return false;
+        }
+    }
+    for (std::int64_t u = root_first_unit; u < std::min(root_end_unit, count); ++u) {
+        if (!unit_readable(disk, u, report)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool holds_files(const disk_image* disk, std::span<const char* const> wanted) {
+    for (const char* name : wanted) {
+        char dir_name[dir_name_length + 1];
+        root_entry entry;
+        if (make_dir_name(dir_name, name) != 0 || find_root_entry(disk, dir_name, 1, &entry) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string joined_names(std::span<const char* const> wanted) {
+    std::string text;
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        text += i == 0 ? "" : i + 1 == wanted.size() ? " and " : ", ";
+        text += wanted[i];
+    }
+    return text.empty() ? "the files" : text;
+}
+
+// A D88 file may hold several disks: the one that has every wanted file is
+// used, and only if it is the only one.
+int choose_disk(disk_image* disk, std::vector<disk_layout>* disks,
+                std::span<const char* const> wanted) {
+    std::size_t chosen = disks->size();
+    std::size_t holding = 0;
+    for (std::size_t i = 0; i < disks->size(); ++i) {
+        disk->units = (*disks)[i].units;
+        if (volume_readable(disk, false) && decode_fat12(disk, &disk->fat) &&
+            holds_files(disk, wanted)) {
+            ++holding;
+            chosen = i;
+        }
+    }
+    if (holding != 1) {
+        print_message(holding == 0 ? "no disk in '%s' holds %s\n"
+                                   : "more than one disk in '%s' holds %s\n",
+                      disk->path.c_str(), joined_names(wanted).c_str());
+        return -1;
+    }
+    disk->units = std::move((*disks)[chosen].units);
+    return 0;
+}
+
+// Brings in the pages of the wanted files' units once, while a failure to
+// read them can still be reported as the load's, as it was when the file
+// was read whole. Nothing is reported here: the reads that follow give
+// their own messages.
+void touch_files(const disk_image* disk, std::span<const char* const> wanted) {
+    volatile std::uint8_t sink = 0;
+    for (const char* name : wanted) {
+        char dir_name[dir_name_length + 1];
+        root_entry entry;
+        if (make_dir_name(dir_name, name) != 0 || find_root_entry(disk, dir_name, 1, &entry) != 0) {
+            continue;
+        }
+        std::int64_t cluster = entry.first_cluster;
+        const auto count = static_cast<std::int64_t>(disk->units.size());
+        for (std::int64_t done = 0; done < entry.size && done < count * disk_unit_size;
+             done += disk_unit_size) {
+            const std::int64_t unit = cluster + root_end_unit - 2;
+            if (cluster < 2 || unit >= count || !unit_readable(disk, unit, false)) {
+                break;
+            }
+            const sector_place& place = disk->units[static_cast<std::size_t>(unit)];
+            if (place.state == sector_state::stored) {
+                const std::uint8_t* bytes = stored_bytes(disk, place);
+                sink = static_cast<std::uint8_t>(sink + bytes[0] + bytes[disk_unit_size - 1]);
+            }
+            cluster = disk->fat[static_cast<std::size_t>(cluster)];
+        }
+    }
 }
 
 } // namespace
 
-int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset) {
+int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset,
+                    std::span<const char* const> wanted) {
     release_disk_image(disk);
     disk->disk_offset = disk_offset;
 
+    // A folder opens on some systems and not on others; on none can it be
+    // read, and that is what is said on all of them.
+    if (names_directory(path)) {
+        print_message("read error '%s'\n", path);
+        return fail_load(disk);
+    }
     input_file stream = open_input_file(path);
     if (!stream) {
         print_message("open error '%s'\n", path);
         return fail_load(disk);
     }
-    return load_disk_stream(disk, stream.get(), path, disk_offset);
+    return load_disk_stream(disk, stream.get(), path, disk_offset, wanted);
 }
 
 int load_disk_stream(disk_image* disk, std::FILE* stream, const char* path,
-                     std::int32_t disk_offset) {
+                     std::int32_t disk_offset, std::span<const char* const> wanted) {
     release_disk_image(disk);
     disk->disk_offset = disk_offset;
+    try {
+        disk->path = path;
+    } catch (const std::bad_alloc&) {
+        print_message("memory exhaust!\n");
+        return fail_load(disk);
+    }
 
     // A regular file is mapped rather than read: the extractor looks at a
     // fifth of the image and the changer changes less, and a mapping costs
     // only the pages that are used. Anything else is read whole, with the
     // messages of each step.
-    if (map_file_content(stream, max_image_length, &disk->storage)) {
-        disk->image = disk->storage.bytes;
-        disk->image_length = static_cast<std::int32_t>(disk->image.size());
-    } else if (read_disk_stream(disk, stream, path) != 0) {
+    if (!map_file_content(stream, max_image_length, &disk->content) &&
+        read_disk_stream(disk, stream, path) != 0) {
         return fail_load(disk);
     }
-    const std::int32_t length = disk->image_length;
+    const std::span<const std::uint8_t> file = content_bytes(disk->content);
+    const auto length = static_cast<std::int64_t>(file.size());
 
-    const std::int64_t needed = static_cast<std::int64_t>(disk_offset) + min_disk_length;
-    if (disk_offset < 0 || length < needed) {
-        print_message("disk image too short '%s' %d < %d\n", path, static_cast<int>(length),
-                    static_cast<int>(needed));
+    std::vector<disk_layout> disks;
+    try {
+        const container_result found = recognise_container(file, path, &disk->container, &disks);
+        if (found == container_result::refused) {
+            return fail_load(disk);
+        }
+        if (found == container_result::not_this) {
+            // What the pair has always read: the disk at its fixed offset.
+            const std::int64_t needed = static_cast<std::int64_t>(disk_offset) + min_disk_length;
+            if (disk_offset < 0 || length < needed) {
+                print_message("disk image too short '%s' %d < %d\n", path, static_cast<int>(length),
+                              static_cast<int>(needed));
+                return fail_load(disk);
+            }
+            disk->container = disk_container::fixed_offset;
+            disks.push_back(linear_layout(length, disk_offset));
+        }
+    } catch (const std::bad_alloc&) {
+        print_message("memory exhaust!\n");
         return fail_load(disk);
     }
 
-    if (!decode_fat12(disk->image, disk_offset, &disk->fat_entry_count, &disk->fat)) {
+    if (disks.size() > 1) {
+        if (choose_disk(disk, &disks, wanted) != 0) {
+            return fail_load(disk);
+        }
+    } else {
+        disk->units = std::move(disks.front().units);
+        if (!volume_readable(disk, true)) {
+            return fail_load(disk);
+        }
+    }
+    if (!decode_fat12(disk, &disk->fat)) {
         print_message("can't get fat '%s' offset=%08X\n", path, static_cast<unsigned>(disk_offset));
+        return fail_load(disk);
+    }
+    touch_files(disk, wanted);
+    if (content_read_failed(disk->content)) {
+        print_message("read error '%s'\n", path);
         return fail_load(disk);
     }
     return 0;
@@ -109,50 +260,133 @@ int load_disk_stream(disk_image* disk, std::FILE* stream, const char* path,
 
 void release_disk_image(disk_image* disk) {
     // Assigning a fresh record would keep the old capacity; swapping with
-    // empty vectors really gives the memory back (and unmaps a mapped image).
-    disk->image = {};
-    disk->storage.bytes = {};
-    disk->storage.mapping.reset();
-    std::vector<std::uint8_t>().swap(disk->storage.buffer);
+    // empty ones really gives the memory back (and unmaps a mapped image).
+    disk->content.mapping.reset();
+    std::vector<std::uint8_t>().swap(disk->content.buffer);
+    std::vector<std::uint8_t>().swap(disk->appended);
+    std::vector<sector_place>().swap(disk->units);
     std::vector<std::int32_t>().swap(disk->fat);
+    std::string().swap(disk->path);
     disk->disk_offset = 0;
-    disk->image_length = 0;
-    disk->fat_entry_count = 0;
+    disk->container = disk_container::fixed_offset;
+}
+
+bool unit_readable(const disk_image* disk, std::int64_t unit, bool report) {
+    if (unit < 0 || unit >= static_cast<std::int64_t>(disk->units.size())) {
+        return false;
+    }
+    const sector_place& place = disk->units[static_cast<std::size_t>(unit)];
+    if (place.state == sector_state::stored || place.state == sector_state::filled) {
+        return true;
+    }
+    if (report) {
+        const char* format = "missing sector '%s' C=%d H=%d R=%d\n";
+        switch (place.state) {
+        case sector_state::duplicated:
+            format = "duplicate sector '%s' C=%d H=%d R=%d\n";
+            break;
+        case sector_state::overlapping:
+            format = "overlapping sector '%s' C=%d H=%d R=%d\n";
+            break;
+        case sector_state::crc_error:
+            format = "sector with crc error '%s' C=%d H=%d R=%d\n";
+            break;
+        case sector_state::no_data:
+            format = "sector without data '%s' C=%d H=%d R=%d\n";
+            break;
+        default:
+            break;
+        }
+        const sector_id id = unit_id(unit);
+        print_message(format, disk->path.c_str(), id.cylinder, id.head, id.record);
+    }
+    return false;
+}
+
+void read_unit(const disk_image* disk, std::int64_t unit, std::size_t from, std::uint8_t* out,
+               std::size_t count) {
+    const sector_place& place = disk->units[static_cast<std::size_t>(unit)];
+    if (place.state == sector_state::stored) {
+        std::memcpy(out, stored_bytes(disk, place) + from, count);
+    } else {
+        std::memset(out, place.fill, count);
+    }
+}
+
+bool unit_writable(const disk_image* disk, std::int64_t unit, bool report) {
+    if (!unit_readable(disk, unit, report)) {
+        return false;
+    }
+    const sector_place& place = disk->units[static_cast<std::size_t>(unit)];
+    const sector_id id = unit_id(unit);
+    if (place.lock == sector_lock::absent_track) {
+        if (report) {
+            print_message("can't change a track the image does not hold '%s' C=%d H=%d\n",
+                          disk->path.c_str(), id.cylinder, id.head);
+        }
+        return false;
+    }
+    if (place.lock == sector_lock::special_read) {
+        if (report) {
+            print_message("can't change a sector with special-read data '%s' C=%d H=%d R=%d\n",
+                          disk->path.c_str(), id.cylinder, id.head, id.record);
+        }
+        return false;
+    }
+    return place.state == sector_state::stored || place.pointer >= 0;
+}
+
+// A filled unit stays so while the bytes written are its fill byte; the
+// first other byte gives it 1024 bytes of its own at the end of the file
+// (an image of at most 2 GiB and 1232 units stays within the 32-bit
+// offsets that point there).
+void write_unit(disk_image* disk, std::int64_t unit, std::size_t from, const std::uint8_t* in,
+                std::size_t count) {
+    sector_place& place = disk->units[static_cast<std::size_t>(unit)];
+    if (place.state == sector_state::filled) {
+        if (std::all_of(in, in + count, [&](std::uint8_t b) { return b == place.fill; })) {
+            return;
+        }
+        const std::span<std::uint8_t> file = content_bytes(disk->content);
+        const std::int64_t offset =
+            static_cast<std::int64_t>(file.size() + disk->appended.size());
+        disk->appended.resize(disk->appended.size() + disk_unit_size, place.fill);
+        put_le32(file.data() + place.pointer, static_cast<std::uint32_t>(offset));
+        place.state = sector_state::stored;
+        place.offset = offset;
+        place.pointer = -1;
+    }
+    std::memcpy(stored_bytes(disk, place) + from, in, count);
 }
 
 // FAT12 packs two 12-bit entries into every three bytes, least significant
 // first: bytes b0 b1 b2 hold entry 2k = b0 | (b1 & 0x0F) << 8 and entry
-// 2k + 1 = b1 >> 4 | b2 << 4. The table has one entry per 1024-byte unit of
-// the data area; entries 0 and 1 (media byte and filler) are kept as stored.
-bool decode_fat12(std::span<const std::uint8_t> image, std::int32_t disk_offset,
-                  std::int32_t* entry_count, std::vector<std::int32_t>* fat) {
-    const auto image_length = static_cast<std::int64_t>(image.size());
-    const std::int64_t count = (image_length - disk_offset) / disk_unit_size;
-    const bool representable = count >= std::numeric_limits<std::int32_t>::min() &&
-                               count <= std::numeric_limits<std::int32_t>::max();
-    *entry_count = representable ? static_cast<std::int32_t>(count) : 0;
-    // A negative count (an image shorter than its data offset) has no table.
-    if (!representable || count < 0) {
-        print_message("memory exhaust!");
-        return false;
-    }
+// 2k + 1 = b1 >> 4 | b2 << 4. The table has one entry per unit; entries 0
+// and 1 (media byte and filler) are kept as stored. Bytes past the last
+// unit read as 0.
+bool decode_fat12(const disk_image* disk, std::vector<std::int32_t>* fat) {
+    const std::size_t count = disk->units.size();
+    const std::size_t fat_bytes = (count + 1) / 2 * 3;
+    std::vector<std::uint8_t> bytes;
     try {
-        fat->assign(static_cast<std::size_t>(count), 0);
+        fat->assign(count, 0);
+        bytes.assign(fat_bytes, 0);
     } catch (const std::bad_alloc&) {
         print_message("memory exhaust!");
         return false;
     }
-
-    // Bytes past the end of the image read as 0.
-    auto byte_at = [&](std::int64_t pos) -> std::uint32_t {
-        return pos >= 0 && pos < image_length ? image[static_cast<std::size_t>(pos)] : 0u;
-    };
-    std::int64_t pos = static_cast<std::int64_t>(disk_offset) + fat_area_offset;
-    for (std::int64_t n = 0; n < count; n += 2, pos += 3) {
-        const std::uint32_t value = byte_at(pos) | byte_at(pos + 1) << 8 | byte_at(pos + 2) << 16;
-        (*fat)[static_cast<std::size_t>(n)] = static_cast<std::int32_t>(value & 0xFFF);
+    for (std::size_t done = 0, unit = 1; done < fat_bytes && unit < count;
+         done += disk_unit_size, ++unit) {
+        if (unit_readable(disk, static_cast<std::int64_t>(unit), false)) {
+            read_unit(disk, static_cast<std::int64_t>(unit), 0, bytes.data() + done,
+                      std::min<std::size_t>(disk_unit_size, fat_bytes - done));
+        }
+    }
+    for (std::size_t n = 0, pos = 0; n < count; n += 2, pos += 3) {
+        const std::uint32_t value = bytes[pos] | bytes[pos + 1] << 8 | bytes[pos + 2] << 16;
+        (*fat)[n] = static_cast<std::int32_t>(value & 0xFFF);
         if (n + 1 < count) {
-            (*fat)[static_cast<std::size_t>(n + 1)] = static_cast<std::int32_t>(value >> 12);
+            (*fat)[n + 1] = static_cast<std::int32_t>(value >> 12);
         }
     }
     return true;

@@ -1,8 +1,12 @@
 // Disk images from the fuzzer's bytes, loaded from a file or a memory
-// stream at the FDI or XDF data offset, then a file looked up, read,
-// overwritten and read again, and now and then the image written back.
-// Whatever the FAT and the directory claim, a file that was overwritten
-// must read back as written, and the image must keep its length.
+// stream with the FDI or XDF data offset for a file that no container
+// claims, then a file looked up, read, overwritten and read again, and now
+// and then the image written back. The seeds hold every container (raw,
+// FDI, D88 with one disk and several, NFD of both revisions, FDD, DIM), so
+// that each container module is driven through the same calls. Whatever
+// the container, the FAT and the directory claim, a file that was
+// overwritten must read back as written, the file must keep its bytes
+// outside what was appended, and the written image must be those bytes.
 #include "disk/disk.h"
 #include "fuzz/fuzz_input.h"
 #include "shapes/shapes.h" // the sizes of the two shape files
@@ -89,6 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         length = npc_ch_size;
     }
 
+    // A file of several disks is read on the one that holds the name.
+    const std::array<const char*, 1> wanted = {name};
     disk_image disk;
     int loaded = -1;
     if (from_file) {
@@ -99,24 +105,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       static_cast<std::streamsize>(input.bytes.size()));
             require(out.good(), "scratch image written");
         }
-        loaded = load_disk_image(&disk, path.c_str(), offset);
+        loaded = load_disk_image(&disk, path.c_str(), offset, wanted);
     } else {
         std::vector<std::uint8_t> copy;
         stream in = open_memory_stream(input.bytes, &copy);
         if (!in) {
             return 0;
         }
-        loaded = load_disk_stream(&disk, in.get(), "memory", offset);
+        loaded = load_disk_stream(&disk, in.get(), "memory", offset, wanted);
     }
     if (loaded != 0) {
-        require(loaded == -1 && disk.image.empty() && disk.fat.empty(),
+        require(loaded == -1 && content_bytes(disk.content).empty() && disk.fat.empty() &&
+                    disk.units.empty(),
                 "a failed load leaves an empty record");
         return 0;
     }
-    require(disk.image.size() == input.bytes.size() &&
-                std::memcmp(disk.image.data(), input.bytes.data(), input.bytes.size()) == 0,
+    require(std::ranges::equal(content_bytes(disk.content), input.bytes),
             "the loaded image is the file");
-    const std::int32_t image_length = disk.image_length;
+    require(disk.units.size() == disk.fat.size(), "one FAT entry per unit");
 
     char dir_name[dir_name_length + 1];
     if (make_dir_name(dir_name, name) == 0) {
@@ -133,8 +139,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const int replaced = replace_disk_file(&disk, name, changed, ignore_case);
     require(replaced == read, "a file that reads can be replaced, and only such a file");
-    require(disk.image_length == image_length && disk.image.size() == input.bytes.size(),
-            "replacing keeps the image length");
+    require(content_bytes(disk.content).size() == input.bytes.size() &&
+                disk.appended.size() % disk_unit_size == 0,
+            "replacing keeps the file's length and appends whole sectors only");
     if (replaced == 0) {
         std::vector<std::uint8_t> again(length);
         require(read_disk_file(&disk, name, again, ignore_case) == 0, "a replaced file reads");
@@ -144,9 +151,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (write_back) {
         const std::string path = scratch_dir() + "/written";
         require(write_disk_image(&disk, path.c_str()) == 0, "the image writes");
-        require(std::ranges::equal(read_whole_file(path), disk.image), "the written file is the image");
+        std::vector<std::uint8_t> expected(content_bytes(disk.content).begin(),
+                                           content_bytes(disk.content).end());
+        expected.insert(expected.end(), disk.appended.begin(), disk.appended.end());
+        require(read_whole_file(path) == expected, "the written file is the image");
     }
     release_disk_image(&disk);
-    require(disk.image.empty() && disk.image_length == 0, "release clears the record");
+    require(content_bytes(disk.content).empty() && disk.units.empty(), "release clears the record");
     return 0;
 }

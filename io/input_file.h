@@ -35,24 +35,39 @@ std::int64_t seek_to_end(std::FILE* stream);
 // changes the copy, never the file. The content is either read into the
 // buffer or, where the system allows, the file is mapped copy-on-write, so
 // that only the pages a run looks at are brought in and only those it
-// changes are copied. An empty record holds nothing.
+// changes are copied. One of the two holds the bytes, and content_bytes()
+// is the one view of them. An empty record holds nothing.
 struct mapping_release {
     std::size_t length = 0;
     void operator()(std::uint8_t* address) const;
 };
 
 struct file_content {
-    std::span<std::uint8_t> bytes;
     std::vector<std::uint8_t> buffer;                       // the content, when read
     std::unique_ptr<std::uint8_t, mapping_release> mapping; // the content, when mapped
 };
+
+std::span<std::uint8_t> content_bytes(file_content& content);
+std::span<const std::uint8_t> content_bytes(const file_content& content);
 
 // Maps the whole file under an open stream into content: true when it is
 // done. False, with content empty, where it cannot be: a stream that is not
 // a regular file (a pipe, a device), an empty file or one longer than
 // max_length, or a system without mappings; the caller then reads the
-// stream instead. A mapped file must keep its length while it is mapped.
+// stream instead.
+//
+// A mapped file can shrink under the program, or its storage fail (a
+// network or FUSE file system): the pages that cannot be read then read as
+// zeros instead of ending the program, and content_read_failed() tells,
+// from then on, that the content is not the file's. A reader checks it
+// once it has taken what it needs, and treats the read as failed.
 bool map_file_content(std::FILE* stream, std::uint64_t max_length, file_content* content);
+
+bool content_read_failed(const file_content& content);
+
+// Whether path names a directory, which can be opened on some systems but
+// never read as a file.
+bool names_directory(const char* path);
 
 // A stream for scratch data, open for reading and writing, gone when closed
 // (on Windows in the user's temporary directory rather than the drive's

@@ -37,6 +37,29 @@ bool map_file_content(std::FILE*, std::uint64_t, file_content* content) {
     return false;
 }
 
+std::span<std::uint8_t> content_bytes(file_content& content) {
+    return content.buffer;
+}
+
+std::span<const std::uint8_t> content_bytes(const file_content& content) {
+    return content.buffer;
+}
+
+bool content_read_failed(const file_content&) {
+    return false;
+}
+
+// The C runtime refuses to open a folder, where POSIX systems open it and
+// fail the read; both are told apart from a file that cannot be opened.
+bool names_directory(const char* path) {
+    const std::wstring wide = wide_path(path);
+    if (wide.empty()) {
+        return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // The C runtime's tmpfile() wants to write in the drive's root directory,
 // which an ordinary user may not; this one lives in the user's temporary
 // directory and goes when closed.

@@ -100,6 +100,17 @@ for kind, image, suffix in (("fdi", sample / "KZ_Varnholm.fdi", "pc98"), ("xdf",
                                              out / "b.png"], copy, 2.0))
     rows.append(Row(f"kz{suffix}chg_shapes PNG", [bin_dir / f"kz{suffix}chg_shapes", "--disk", image, "--write",
                                                  out / "a", *refs[kind, "png"]], copy, 2.0))
+# The same disk in the other containers, each against cp of its own file.
+for image, suffix, kind in (("KZ_Varnholm.d88", "pc98", "fdi"), ("KZ_Varnholm.nfd", "pc98", "fdi"),
+                            ("KZ_Varnholm.fdd", "pc98", "fdi"), ("KZ_Varnholm.hdm", "pc98", "fdi"),
+                            ("kz-varnholm.dim", "x68k", "xdf")):
+    container = image.rsplit(".", 1)[1]
+    copy = ["cp", sample / image, out / "c"]
+    rows.append(Row(f"kz{suffix}shapes {container}",
+                    [bin_dir / f"kz{suffix}shapes", "--disk", sample / image, out / "a", out / "b"], copy, 1.2))
+    rows.append(Row(f"kz{suffix}chg_shapes {container}",
+                    [bin_dir / f"kz{suffix}chg_shapes", "--disk", sample / image, "--write", out / "a",
+                     *refs[kind, "bmp"]], copy, 1.5))
 rows.append(Row("kzega_shapes", [bin_dir / "kzega_shapes", sample / "TILES.16", out / "a"],
                 ["cp", sample / "TILES.16", out / "c"], 1.0))
 rows.append(Row("kzega_shapes --cga", [bin_dir / "kzega_shapes", "--cga", sample / "TILES.4", out / "a"],

@@ -258,7 +258,7 @@ void load_sample_disk(benchmark::State& state) {
             state.SkipWithError("load_disk_image failed");
             break;
         }
-        benchmark::DoNotOptimize(disk.image.data());
+        benchmark::DoNotOptimize(content_bytes(disk.content).data());
     }
 }
 BENCHMARK(load_sample_disk);

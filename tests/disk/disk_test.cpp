@@ -1,5 +1,6 @@
 // Loading images, looking files up, reading and replacing them along their
 // chains and writing the image back, on images made by mkfs.fat and mtools.
+#include "disk/container.h"
 #include "disk/disk.h"
 
 #include "io/test_files.h"
@@ -82,9 +83,13 @@ bytes make_fdi(const bytes& xdf) {
     return fdi;
 }
 
+std::span<const std::uint8_t> image_of(const disk_image& d) {
+    return content_bytes(d.content);
+}
+
 bool is_empty(const disk_image& d) {
-    return d.disk_offset == 0 && d.image_length == 0 && d.fat_entry_count == 0 && d.image.empty() &&
-           d.fat.empty();
+    return d.disk_offset == 0 && d.units.empty() && image_of(d).empty() && d.fat.empty() &&
+           d.path.empty();
 }
 
 TEST(load_disk_image, fdi_and_xdf_of_one_disk_give_the_same_fat) {
@@ -100,11 +105,10 @@ TEST(load_disk_image, fdi_and_xdf_of_one_disk_give_the_same_fat) {
     ASSERT_EQ(load_disk_image(&from_fdi, dir.file("d.fdi").c_str(), fdi_disk_offset), 0);
     ASSERT_EQ(load_disk_image(&from_xdf, dir.file("d.fdi").c_str(), fdi_disk_offset), 0);
     ASSERT_EQ(load_disk_image(&from_xdf, dir.file("d.xdf").c_str(), xdf_disk_offset), 0);
-    EXPECT_EQ(std::tuple(from_fdi.disk_offset, from_fdi.image_length, from_fdi.fat_entry_count),
-              std::tuple(4096, static_cast<std::int32_t>(fdi.size()), 1232));
-    EXPECT_EQ(std::tuple(from_xdf.disk_offset, from_xdf.image_length, from_xdf.fat_entry_count),
-              std::tuple(0, static_cast<std::int32_t>(xdf.size()), 1232));
-    EXPECT_TRUE(std::ranges::equal(from_fdi.image, fdi) && std::ranges::equal(from_xdf.image, xdf));
+    EXPECT_EQ(std::tuple(from_fdi.disk_offset, from_fdi.units.size()), std::tuple(4096, 1232u));
+    EXPECT_EQ(std::tuple(from_xdf.disk_offset, from_xdf.units.size()), std::tuple(0, 1232u));
+    EXPECT_TRUE(std::ranges::equal(image_of(from_fdi), fdi) &&
+                std::ranges::equal(image_of(from_xdf), xdf));
     EXPECT_EQ(from_xdf.fat, from_fdi.fat);
     // Media byte 0xFE and the filler, as mkfs.fat stored them.
     EXPECT_EQ(from_xdf.fat.at(0), 0xFFE);
@@ -126,13 +130,14 @@ TEST(decode_fat12, unpacks_low_nibble_first_and_stays_inside_image) {
     for (const auto& c : cases) {
         // Exactly image_length bytes on the heap, so that the sanitizer build
         // catches a read past the end.
-        bytes image(c.image_length, 0);
+        disk_image disk;
+        bytes& image = disk.content.buffer;
+        image.assign(c.image_length, 0);
         std::copy_n(c.fat_bytes.begin(), std::min(c.fat_bytes.size(), image.size() - 1024),
                     image.begin() + 1024);
-        std::int32_t count = -7;
-        std::vector<std::int32_t> fat;
-        EXPECT_TRUE(decode_fat12(image, 0, &count, &fat));
-        EXPECT_EQ(count, static_cast<std::int32_t>(c.entries.size()));
+        disk.units = linear_layout(static_cast<std::int64_t>(image.size()), 0).units;
+        std::vector<std::int32_t> fat{-7};
+        EXPECT_TRUE(decode_fat12(&disk, &fat));
         EXPECT_EQ(fat, c.entries);
     }
 }
@@ -179,7 +184,7 @@ TEST(load_disk_image, unusable_files_are_reported_and_leave_the_record_empty) {
                                                  : message;
         }
         disk_image disk;
-        disk.image_length = 12; // loading must clear what was there
+        disk.content.buffer.assign(12, 0); // loading must clear what was there
         int result = 0;
         EXPECT_EQ(capture_stdout([&] { result = load_disk_image(&disk, path.c_str(), offset); }),
                   message);
@@ -191,6 +196,36 @@ TEST(load_disk_image, unusable_files_are_reported_and_leave_the_record_empty) {
                       "fat error 'ODD.BIN'\n");
         }
     }
+}
+
+// Every image that cannot be read says "read error", as a file read whole
+// always did: a folder (which POSIX systems open and Windows does not), and
+// a mapped image cut short after loading, whose pages then fault. A read or
+// a write-back from it fails instead of handing out zeros as the file's.
+TEST(load_disk_image, images_that_cannot_be_read_say_read_error) {
+    KZ_SKIP_WITHOUT_HOST_TOOLS();
+    scratch_dir dir;
+    const bytes xdf = make_xdf(dir);
+    disk_image disk;
+    int result = 0;
+    EXPECT_EQ(capture_stdout([&] { result = load_disk_image(&disk, dir.path.c_str(), 0); }),
+              "read error '" + dir.path + "'\n");
+    EXPECT_EQ(result, -1);
+#ifndef _WIN32
+    const std::string path = dir.file("cut.xdf");
+    write_file(path, xdf);
+    ASSERT_EQ(load_disk_image(&disk, path.c_str(), 0), 0);
+    std::filesystem::resize_file(path, 11264); // the FAT and directory stay
+    bytes buffer(98304);
+    EXPECT_EQ(capture_stdout([&] { result = read_disk_file(&disk, "TILES.CH", buffer, 1); }),
+              "read error '" + path + "'\n");
+    EXPECT_EQ(result, -1);
+    const std::string out = dir.file("out.xdf");
+    EXPECT_EQ(capture_stdout([&] { result = write_disk_image(&disk, out.c_str()); }),
+              "read error '" + path + "'\n");
+    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(std::filesystem::exists(out));
+#endif
 }
 
 TEST(make_dir_name, pads_name_and_extension_and_reports_leftovers) {
@@ -213,12 +248,12 @@ TEST(make_dir_name, pads_name_and_extension_and_reports_leftovers) {
 
 TEST(find_root_entry, record_shorter_than_its_directory_is_searched_only_as_far_as_it_goes) {
     // Loading refuses such images; a record made by hand must still never be
-    // read past its end. Two whole entries fit, the third is cut short.
+    // read past its end. One unit of the directory is there, and a part of
+    // the next that is no unit.
     disk_image disk;
-    disk.storage.buffer.assign(5120 + 2 * 32 + 20, ' ');
-    disk.image = disk.storage.buffer;
-    disk.image_length = static_cast<std::int32_t>(disk.image.size());
-    std::memcpy(disk.image.data() + 5120 + 32, "FOUND   BIN", 11);
+    disk.content.buffer.assign(6 * 1024 + 20, ' ');
+    disk.units = linear_layout(static_cast<std::int64_t>(disk.content.buffer.size()), 0).units;
+    std::memcpy(disk.content.buffer.data() + 5120 + 32, "FOUND   BIN", 11);
     root_entry entry;
     EXPECT_EQ(find_root_entry(&disk, "FOUND   BIN", 0, &entry), 0);
     EXPECT_EQ(find_root_entry(&disk, "MISSING BIN", 0, &entry), -1);
@@ -327,7 +362,7 @@ TEST_P(disk_files, size_check_reads_exactly_the_requested_bytes) {
                       }),
                       c.message);
             EXPECT_EQ(result, -1);
-            EXPECT_TRUE(std::ranges::equal(disk.image, original));
+            EXPECT_TRUE(std::ranges::equal(image_of(disk), original));
         }
         EXPECT_TRUE(buffer == expected);
     }
@@ -388,13 +423,13 @@ TEST_P(disk_files, damaged_chains_end_with_fat_error_and_never_hang) {
         // Overwriting follows the same chain: a damaged one changes nothing,
         // a sound one reads back as written.
         const bytes data = pattern(k.length, 91);
-        const bytes before(damaged.image.begin(), damaged.image.end());
+        const bytes before(image_of(damaged).begin(), image_of(damaged).end());
         EXPECT_EQ(capture_stdout([&] {
                       EXPECT_EQ(replace_disk_file(&damaged, "ODD.BIN", data, 1), k.result);
                   }),
                   out);
         if (k.result != 0) {
-            EXPECT_TRUE(std::ranges::equal(damaged.image, before));
+            EXPECT_TRUE(std::ranges::equal(image_of(damaged), before));
         } else {
             bytes back(k.length);
             capture_stdout([&] { EXPECT_EQ(read_disk_file(&damaged, "ODD.BIN", back, 1), 0); });
@@ -462,7 +497,8 @@ TEST_P(disk_files, failed_write_is_reported_and_keeps_the_existing_file) {
         EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(write_disk_image(&disk, "/dev/full"), -1); }),
                   "write error '/dev/full'\n");
     }
-    const std::string target = dir.file("in.img");
+    // Another file than the loaded image, which must stay whole while mapped.
+    const std::string target = dir.file("old.img");
     const bytes old_content = pattern(3000, 80);
     write_file(target, old_content);
     EXPECT_EQ(capture_stdout([&] {
@@ -476,7 +512,7 @@ TEST_P(disk_files, failed_write_is_reported_and_keeps_the_existing_file) {
               }),
               "write error '" + target + "'\n");
     EXPECT_TRUE(read_file(target) == old_content);
-    EXPECT_EQ(dir.names(), (std::set<std::string>{"base.xdf", "host", "in.img"}));
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"base.xdf", "host", "in.img", "old.img"}));
 #endif
 }
 

@@ -9,7 +9,7 @@ import struct
 import unittest
 from types import SimpleNamespace
 
-from kztest import (BUILDS, COLOURS, HALF, ROOT_END, UNIT, X68K, Image, KzTestCase, asked, build_disk,
+from kztest import (BUILDS, FORMATS, COLOURS, HALF, ROOT_END, UNIT, X68K, Image, KzTestCase, asked, build_disk,
                     encode_planar, file_clusters, fsck, magick, make_with, mcopy_out, opened, pixel_offset,
                     shape_disk, work_dir)
 
@@ -26,7 +26,7 @@ def usage(b):
             "        --help              print usage\n"
             "\n"
             "remove all mask if mask bitmap is not specified\n"
-            f"supported disk image format is *.{b.kind} only\n"
+            f"supported disk image formats are {FORMATS[b.kind]}\n"
             "write modified disk image to filename.NEW.ext if not specified\n")
 
 

@@ -7,7 +7,7 @@ import shutil
 import unittest
 from types import SimpleNamespace
 
-from kztest import (BUILDS, GRASS_SHAPES, HALF, ROOT_END, X68K, KzTestCase, asked, bgrx, build_disk, COLOURS,
+from kztest import (BUILDS, FORMATS, GRASS_SHAPES, HALF, ROOT_END, X68K, KzTestCase, asked, bgrx, build_disk, COLOURS,
                     encode_planar, expected_bmp_header, find_entry, indices, pixel_offset, sample_files,
                     shape_disk, water_code, work_dir)
 
@@ -28,7 +28,7 @@ def usage(b):
             "        --no-remake-water   do not remake water shapes\n"
             "        --help              print usage\n"
             "\n"
-            f"supported disk image format is *.{b.kind} only\n")
+            f"supported disk image formats are {FORMATS[b.kind]}\n")
 
 
 def expected_sheet(decoded, options):

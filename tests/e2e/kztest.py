@@ -63,6 +63,9 @@ class DiskBuild:
         return self.kind
 
 
+# The image formats the usage text names, the build's own first.
+FORMATS = {"fdi": "*.fdi *.hdm *.d88 *.nfd *.fdd *.dcp *.dim *.xdf",
+           "xdf": "*.xdf *.dim *.d88 *.hdm *.fdi *.nfd *.fdd *.dcp"}
 PC98 = DiskBuild("kzpc98shapes", "kzpc98chg_shapes", 4096, "KZ_Varnholm.fdi", "fdi")
 X68K = DiskBuild("kzx68kshapes", "kzx68kchg_shapes", 0, "kz-varnholm.xdf", "xdf")
 BUILDS = (PC98, X68K)

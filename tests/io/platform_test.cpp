@@ -98,11 +98,11 @@ TEST(map_file_content, maps_a_regular_file_as_a_private_copy_and_nothing_else) {
         mapped.buffer.assign(3, 0xEE); // whatever the record held goes
         EXPECT_EQ(map_file_content(stream.get(), c.max_length, &mapped), c.mapped);
         if (!c.mapped) {
-            EXPECT_TRUE(mapped.bytes.empty() && mapped.buffer.empty() && !mapped.mapping);
+            EXPECT_TRUE(content_bytes(mapped).empty() && mapped.buffer.empty() && !mapped.mapping);
             continue;
         }
-        EXPECT_EQ(bytes(mapped.bytes.begin(), mapped.bytes.end()), content);
-        mapped.bytes[0] = 'X';
+        EXPECT_EQ(bytes(content_bytes(mapped).begin(), content_bytes(mapped).end()), content);
+        content_bytes(mapped)[0] = 'X';
         EXPECT_EQ(read_file(path), content);
         mapped = file_content{};
         EXPECT_EQ(read_file(path), content);
@@ -115,7 +115,7 @@ TEST(map_file_content, maps_a_regular_file_as_a_private_copy_and_nothing_else) {
     input_file pipe_stream(::fdopen(fds[0], "rb"));
     file_content from_pipe;
     EXPECT_FALSE(map_file_content(pipe_stream.get(), 6, &from_pipe));
-    EXPECT_TRUE(from_pipe.bytes.empty());
+    EXPECT_TRUE(content_bytes(from_pipe).empty());
 #endif
 }
 

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Checks the sample data that make_sample writes, with independent tools.
 
-usage: sample_test.py MAKE_SAMPLE FSCK_FAT MCOPY
+usage: sample_test.py MAKE_SAMPLE FSCK_FAT MCOPY FLOPTOOL
 
-fsck.fat and mtools judge the disk images; the shape files are unpacked
-here, by code that shares nothing with make_sample.
+fsck.fat and mtools judge the disk images, MAME's floptool the containers;
+the shape files are unpacked here, by code that shares nothing with
+make_sample.
 """
 
 import os
@@ -15,9 +16,12 @@ import sys
 import tempfile
 import unittest
 
-MAKE_SAMPLE = FSCK_FAT = MCOPY = None
+MAKE_SAMPLE = FSCK_FAT = MCOPY = FLOPTOOL = None
 UNIT, UNITS, FDI_HEADER = 1024, 1232, 4096
-OUTPUTS = ["KZ_Varnholm.fdi", "kz-varnholm.xdf", "TILES.16", "TILES.4"]
+CONTAINERS = {"KZ_Varnholm.fdi": ("pc98_fdi", "pc98"), "KZ_Varnholm.hdm": ("pc98", "pc98"),
+              "KZ_Varnholm.d88": ("d88", "pc98"), "KZ_Varnholm.nfd": ("nfd", "pc98"),
+              "KZ_Varnholm.fdd": ("fdd", "pc98"), "kz-varnholm.dim": ("dim", "xdf")}
+OUTPUTS = ["KZ_Varnholm.fdi", "kz-varnholm.xdf", "TILES.16", "TILES.4", *list(CONTAINERS)[1:]]
 SHAPE_FILES = {"TILES.CH": 98304, "NPC.CH": 131072}
 DUNGEON_GRASS = [5, *range(30, 39), *range(48, 56), 76, *range(96, 112)]
 
@@ -79,6 +83,18 @@ class SampleDataTest(unittest.TestCase):
             result = run(FSCK_FAT, "-n", image)
             # A clean check prints only its version and the summary.
             self.assertEqual((result.returncode, len(result.stdout.splitlines())), (0, 2), result.stdout)
+
+    def test_floptool_takes_every_container_for_the_same_disk(self):
+        xdf = self.files[0]["kz-varnholm.xdf"]
+        for name, (kind, raw) in CONTAINERS.items():
+            with self.subTest(name):
+                identified = run(FLOPTOOL, "identify", os.path.join(self.dirs[0], name)).stdout
+                self.assertRegex(identified, r"- %s +\S" % kind)
+                out = os.path.join(self.scratch.name, name + ".raw")
+                result = run(FLOPTOOL, "flopconvert", kind, raw, os.path.join(self.dirs[0], name), out)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                with open(out, "rb") as f:
+                    self.assertTrue(f.read() == xdf, "%s is not the sample disk" % name)
 
     def test_both_images_hold_the_files_with_their_sizes(self):
         mdir = run(os.path.join(os.path.dirname(MCOPY), "mdir"), "-i", self.image("kz-varnholm.xdf"), "::")
@@ -148,5 +164,5 @@ class FailureTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    MAKE_SAMPLE, FSCK_FAT, MCOPY = sys.argv[1:4]
-    unittest.main(argv=sys.argv[:1] + sys.argv[4:])
+    MAKE_SAMPLE, FSCK_FAT, MCOPY, FLOPTOOL = sys.argv[1:5]
+    unittest.main(argv=sys.argv[:1] + sys.argv[5:])

@@ -4,8 +4,8 @@
 // user names it as the output and agrees to overwrite it.
 //
 // Both programs are built from this file; the build gives the disk data
-// offset in the image file (4096 for FDI, 0 for XDF), the default image name
-// and the format named in the usage text.
+// offset in an image file that no container claims (4096 for FDI, 0 for
+// XDF), the default image name and the formats named in the usage text.
 #include "bitmap/bitmap.h"
 #include "console/console.h"
 #include "disk/disk.h"
@@ -31,6 +31,7 @@ using namespace kz;
 
 constexpr const char* tiles_ch_name = "TILES.CH";
 constexpr const char* npc_ch_name = "NPC.CH";
+constexpr std::array<const char*, 2> shape_file_names = {tiles_ch_name, npc_ch_name};
 
 struct settings {
     const char* shapes_path = nullptr;
@@ -65,7 +66,7 @@ void print_usage() {
     print_message("        --help              print usage\n");
     print_message("\n");
     print_message("remove all mask if mask bitmap is not specified\n");
-    print_message("supported disk image format is *." KZ_IMAGE_FORMAT " only\n");
+    print_message("supported disk image formats are " KZ_IMAGE_FORMATS "\n");
     print_message("write modified disk image to filename.NEW.ext if not specified\n");
 }
 
@@ -139,7 +140,7 @@ std::optional<std::string> make_new_image_name(const char* path) {
 // written before the last step.
 int change_disk_image(const settings& run, const char* output_path) {
     disk_image disk;
-    if (load_disk_image(&disk, run.disk_path, KZ_DISK_OFFSET) < 0) {
+    if (load_disk_image(&disk, run.disk_path, KZ_DISK_OFFSET, shape_file_names) < 0) {
         print_message("read disk image error '%s'\n", run.disk_path);
         return 1;
     }

@@ -3,8 +3,8 @@
 // shape sheet) and, on request, a 1-bit mask bitmap.
 //
 // Both programs are built from this file; the build gives the disk data
-// offset in the image file (4096 for FDI, 0 for XDF), the default image name
-// and the format named in the usage text.
+// offset in an image file that no container claims (4096 for FDI, 0 for
+// XDF), the default image name and the formats named in the usage text.
 #include "bitmap/bitmap.h"
 #include "console/console.h"
 #include "disk/disk.h"
@@ -25,6 +25,7 @@ using namespace kz;
 
 constexpr const char* tiles_ch_name = "TILES.CH";
 constexpr const char* npc_ch_name = "NPC.CH";
+constexpr std::array<const char*, 2> shape_file_names = {tiles_ch_name, npc_ch_name};
 
 struct settings {
     const char* disk_path = KZ_DEFAULT_IMAGE;
@@ -56,7 +57,7 @@ void print_usage() {
     print_message("        --no-remake-water   do not remake water shapes\n");
     print_message("        --help              print usage\n");
     print_message("\n");
-    print_message("supported disk image format is *." KZ_IMAGE_FORMAT " only\n");
+    print_message("supported disk image formats are " KZ_IMAGE_FORMATS "\n");
 }
 
 // 0 to go on with the work; 1 when the program must end (with status 1).
@@ -102,7 +103,7 @@ int parse_arguments(int argc, char** argv, settings* run) {
 // whatever happens.
 int read_shape_files(const settings& run) {
     disk_image disk;
-    if (load_disk_image(&disk, run.disk_path, KZ_DISK_OFFSET) < 0) {
+    if (load_disk_image(&disk, run.disk_path, KZ_DISK_OFFSET, shape_file_names) < 0) {
         print_message("read disk image error '%s'\n", run.disk_path);
         return -1;
     }

@@ -1,0 +1,111 @@
+// Inside the disk library: what the container modules give the loader, and
+// how the FAT and file code reach the bytes of a unit.
+#pragma once
+
+#include "disk/disk.h"
+
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+namespace kz {
+
+// One disk found in a file: where each of its units lies, and the parts of
+// the file that hold the container's own records (headers, sector headers,
+// track maps), which no sector's data may share.
+struct disk_layout {
+    std::vector<sector_place> units;
+    std::vector<std::pair<std::int64_t, std::int64_t>> records; // [begin, end)
+};
+
+// What a container module makes of a file.
+enum class container_result {
+    not_this, // the file does not carry this container's mark
+    found,    // one or more disks
+    refused,  // this container, but not a disk the programs can use; message printed
+};
+
+// Each module checks every offset it takes against the file, and records
+// sectors by their ID through add_sector.
+container_result read_fdi_container(std::span<const std::uint8_t> file, const char* path,
+                                    std::vector<disk_layout>* disks);
+container_result read_d88_container(std::span<const std::uint8_t> file, const char* path,
+                                    std::vector<disk_layout>* disks);
+container_result read_nfd_container(std::span<const std::uint8_t> file, const char* path,
+                                    std::vector<disk_layout>* disks);
+container_result read_fdd_container(std::span<const std::uint8_t> file, const char* path,
+                                    std::vector<disk_layout>* disks);
+container_result read_dim_container(std::span<const std::uint8_t> file, const char* path,
+                                    std::vector<disk_layout>* disks);
+container_result read_dcp_container(std::span<const std::uint8_t> file, const char* path,
+                                    std::vector<disk_layout>* disks);
+
+// The raw disk from offset on, as many whole units as the file holds there
+// (all of them for a raw image, more or fewer for a file read at the pair's
+// fixed offset).
+disk_layout linear_layout(std::int64_t file_length, std::int64_t offset);
+
+// Finds the file's container in the order that keeps marks first: the
+// containers' own marks, an FDI header that describes this disk, a file of
+// exactly the raw disk's length. not_this when none claims it.
+container_result recognise_container(std::span<const std::uint8_t> file, const char* path,
+                                     disk_container* container, std::vector<disk_layout>* disks);
+
+// The two refusals every module may give, each after its message: the
+// container holds a disk of another kind (2DD, 1.44 MB, other sector
+// sizes), or its own records contradict themselves.
+container_result refuse_other_disk(const char* path);
+container_result refuse_broken_header(const char* path);
+
+// A layout of 1232 missing units, for a module to fill.
+disk_layout empty_layout();
+
+struct sector_id {
+    int cylinder = 0;
+    int head = 0;
+    int record = 0;
+    int size_code = 0; // N: 128 << N bytes
+};
+
+// Records a sector that the container holds on track (cylinder x 2 + head).
+// Sectors that are not this disk's (another record number, an ID of another
+// track) are left out; a second sector with an ID already seen makes the
+// unit duplicated. Gives false for a sector of this disk's tracks whose size
+// is not 1024 bytes: the container holds some other kind of disk.
+bool add_sector(disk_layout* layout, int track, sector_id id, sector_place place);
+
+// Marks every stored unit whose bytes share the file with another's or with
+// one of the container's records.
+void mark_overlaps(disk_layout* layout);
+
+// Unit u's cylinder, head and record, for messages.
+sector_id unit_id(std::int64_t unit);
+
+// Reading: whether unit u can be read (stored or filled); if not, and
+// report is set, a line that names the sector and what is wrong with it.
+bool unit_readable(const disk_image* disk, std::int64_t unit, bool report);
+
+// Copies count bytes from offset from of a readable unit.
+void read_unit(const disk_image* disk, std::int64_t unit, std::size_t from, std::uint8_t* out,
+               std::size_t count);
+
+// Writing: whether unit u can be changed in its container; if not, and
+// report is set, a line that says why.
+bool unit_writable(const disk_image* disk, std::int64_t unit, bool report);
+
+// Copies count bytes into a writable unit at offset from. A filled unit
+// that the bytes would change is appended to the file and its container's
+// pointer set to it.
+void write_unit(disk_image* disk, std::int64_t unit, std::size_t from, const std::uint8_t* in,
+                std::size_t count);
+
+// Little-endian fields of a file, read only where the caller has checked
+// that they lie inside it.
+std::uint32_t file_le16(std::span<const std::uint8_t> file, std::int64_t at);
+std::uint32_t file_le32(std::span<const std::uint8_t> file, std::int64_t at);
+
+// Whether [at, at + length) lies inside the file.
+bool file_holds(std::span<const std::uint8_t> file, std::int64_t at, std::int64_t length);
+
+} // namespace kz
