@@ -132,9 +132,13 @@ int choose_disk(disk_image* disk, std::vector<disk_layout>* disks,
         }
     }
     if (holding != 1) {
-        print_message(holding == 0 ? "no disk in '%s' holds %s\n"
-                                   : "more than one disk in '%s' holds %s\n",
-                      disk->path.c_str(), joined_names(wanted).c_str());
+        const std::string names = joined_names(wanted);
+        if (holding == 0) {
+            print_message("no disk in '%s' holds %s\n", disk->path.c_str(), names.c_str());
+        } else {
+            print_message("more than one disk in '%s' holds %s\n", disk->path.c_str(),
+                          names.c_str());
+        }
         return -1;
     }
     disk->units = std::move((*disks)[chosen].units);
@@ -280,25 +284,30 @@ bool unit_readable(const disk_image* disk, std::int64_t unit, bool report) {
         return true;
     }
     if (report) {
-        const char* format = "missing sector '%s' C=%d H=%d R=%d\n";
+        const char* path = disk->path.c_str();
+        const sector_id id = unit_id(unit);
         switch (place.state) {
         case sector_state::duplicated:
-            format = "duplicate sector '%s' C=%d H=%d R=%d\n";
+            print_message("duplicate sector '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head,
+                          id.record);
             break;
         case sector_state::overlapping:
-            format = "overlapping sector '%s' C=%d H=%d R=%d\n";
+            print_message("overlapping sector '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head,
+                          id.record);
             break;
         case sector_state::crc_error:
-            format = "sector with crc error '%s' C=%d H=%d R=%d\n";
+            print_message("sector with crc error '%s' C=%d H=%d R=%d\n", path, id.cylinder,
+                          id.head, id.record);
             break;
         case sector_state::no_data:
-            format = "sector without data '%s' C=%d H=%d R=%d\n";
+            print_message("sector without data '%s' C=%d H=%d R=%d\n", path, id.cylinder,
+                          id.head, id.record);
             break;
         default:
+            print_message("missing sector '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head,
+                          id.record);
             break;
         }
-        const sector_id id = unit_id(unit);
-        print_message(format, disk->path.c_str(), id.cylinder, id.head, id.record);
     }
     return false;
 }
