@@ -108,9 +108,8 @@ class WineLog:
         self.build_start = WINE_BUILD_LOG.stat().st_size if WINE_BUILD_LOG and WINE_BUILD_LOG.exists() else 0
 
     def text(self):
-        """Both logs as lines for a failure message; removes the run's log."""
+        """Both logs as lines for a failure message."""
         run = self.path.read_text(errors="replace")
-        self.path.unlink()
         meanwhile = ""
         if WINE_BUILD_LOG and WINE_BUILD_LOG.exists():
             with open(WINE_BUILD_LOG, "rb") as log:
@@ -130,20 +129,23 @@ def run_windows(argv, *, cwd, stdin, env, preexec_fn=None):
     holds the logs' text, as does the exception's."""
     log = WineLog()
     env = dict(os.environ if env is None else env, KZ_WINE_LOG=str(log.path))
-    with subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, preexec_fn=preexec_fn, start_new_session=True) as proc:
-        try:
-            stdout, stderr = proc.communicate(stdin, timeout=TIMEOUT)
-        except subprocess.TimeoutExpired as timeout:
-            os.killpg(proc.pid, signal.SIGKILL)
+    try:
+        with subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, preexec_fn=preexec_fn, start_new_session=True) as proc:
             try:
-                proc.communicate(timeout=5)
-            except subprocess.TimeoutExpired:
-                pass
-            timeout.wine_log = log.text()
-            raise
-    run = subprocess.CompletedProcess(argv, proc.returncode, stdout, stderr)
-    run.wine_log = log.text()
+                stdout, stderr = proc.communicate(stdin, timeout=TIMEOUT)
+            except subprocess.TimeoutExpired as timeout:
+                os.killpg(proc.pid, signal.SIGKILL)
+                try:
+                    proc.communicate(timeout=5)
+                except subprocess.TimeoutExpired:
+                    pass
+                timeout.wine_log = log.text()
+                raise
+        run = subprocess.CompletedProcess(argv, proc.returncode, stdout, stderr)
+        run.wine_log = log.text()
+    finally:
+        log.path.unlink(missing_ok=True)
     return run
 
 
