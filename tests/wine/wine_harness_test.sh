@@ -37,7 +37,7 @@ mkfifo "$scratch/line"
 program=$!
 exec 8>"$scratch/line"
 sleep 2
-bash -c '"$1" start && "$1" stop' other_run "$build/wine_server" >"$scratch/other" 2>&1 \
+bash -c '"$1" start && "$1" stop; exit' other_run "$build/wine_server" >"$scratch/other" 2>&1 \
     || { echo "the other run's start or stop failed:"; cat "$scratch/other"; fail=1; }
 trap '' PIPE  # a program that was ended reads no more
 echo go >&8 2>/dev/null
