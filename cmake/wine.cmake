@@ -2,9 +2,11 @@
 # test programs, the end-to-end tests' programs and make_sample alike, all
 # through one wrapper that CMake knows as the cross-compiling emulator.
 # Each build folder has its own Wine prefix (made on first use, which takes
-# some seconds). A test run starts one persistent Wine server (the fixture
-# below), and outside one the wrapper keeps a server for 30 s: without, every
-# program would pay about a second for starting its own.
+# some seconds). A test run keeps the prefix's Wine server running (the
+# fixture below), and outside one the wrapper keeps a server for 30 s:
+# without, every program would pay about a second for starting its own.
+# What the wrapper and the fixture decide, and what the server says, goes to
+# the build's Wine log (wine.log); a failing run shows it.
 find_program(KZ_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 find_program(KZ_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine)
 if(NOT KZ_WINE OR NOT KZ_WINESERVER)
@@ -13,14 +15,21 @@ if(NOT KZ_WINE OR NOT KZ_WINESERVER)
 endif()
 
 set(KZ_WINE_PREFIX ${PROJECT_BINARY_DIR}/wine)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/wine_run.in ${PROJECT_BINARY_DIR}/wine_run @ONLY
-               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                                WORLD_READ WORLD_EXECUTE)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/wine_server.in ${PROJECT_BINARY_DIR}/wine_server @ONLY
-               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                                WORLD_READ WORLD_EXECUTE)
+set(KZ_WINE_BUILD_LOG ${PROJECT_BINARY_DIR}/wine.log)
+set(KZ_WINE_RUN ${PROJECT_BINARY_DIR}/wine_run)
+foreach(script wine_run wine_server)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${script}.in ${PROJECT_BINARY_DIR}/${script} @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
+endforeach()
+# The end-to-end tests call the wrapper themselves (KZ_RUNNER), with a log
+# of each run; the build and the other tests show the log when a program
+# fails.
+set(KZ_RUNNER ${KZ_WINE_RUN})
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_BINARY_DIR}/wine_run)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KZ_WINE_RUN} --log-on-failure)
+else()
+  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " KZ_RUNNER)
 endif()
 
 # Every test that runs a Windows program requires the fixture "wine".

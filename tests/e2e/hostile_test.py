@@ -14,7 +14,7 @@ import unittest
 from types import SimpleNamespace
 
 from kztest import (BUILDS, COLOURS, FAT_OFFSET, ROOT_DIR, ROOT_END, UNIT, Image, KzTestCase, find_entry,
-                    magick, mcopy_out, run_program, shape_disk, snapshot, work_dir)
+                    magick, mcopy_out, run_program, shape_disk, snapshot, wine_log, work_dir)
 
 TILES_LENGTH, NPC_LENGTH = 98304, 131072
 LENGTHS = {"TILES.CH": TILES_LENGTH, "NPC.CH": NPC_LENGTH}
@@ -129,7 +129,7 @@ def clean_results(build):
     for argv in ([build.extractor, "--disk", "disk.img", "out.bmp"],
                  [build.changer, "--disk", "disk.img", "--write", "out.img", SHEET, MASK]):
         run = run_program(*argv, cwd=cwd)
-        assert (run.returncode, run.stdout, run.stderr) == (0, b"", b""), run
+        assert (run.returncode, run.stdout, run.stderr) == (0, b"", b""), f"{run}{wine_log(run)}"
     written = {name: mcopy_out(cwd / "out.img", name, build.offset) for name in LENGTHS}
     return (cwd / "out.bmp").read_bytes(), written
 
@@ -144,7 +144,7 @@ def extracted_from(build, tiles, npc):
         cwd = work_dir()
         (cwd / "disk.img").write_bytes(build.wrap(shape_disk(tiles, npc)))
         run = run_program(build.extractor, "--disk", "disk.img", "out.bmp", cwd=cwd)
-        assert (run.returncode, run.stdout, run.stderr) == (0, b"", b""), run
+        assert (run.returncode, run.stdout, run.stderr) == (0, b"", b""), f"{run}{wine_log(run)}"
         _extracted[key] = (cwd / "out.bmp").read_bytes()
     return _extracted[key]
 
@@ -170,17 +170,18 @@ class HostileInputTest(KzTestCase):
         before = snapshot(cwd)
         try:
             run = run_program(program, *args, cwd=cwd)
-        except subprocess.TimeoutExpired:
-            self.fail(f"{program} {args} did not end in time")
+        except subprocess.TimeoutExpired as timeout:
+            self.fail(f"{program} {args} did not end in time" + wine_log(timeout))
         after = snapshot(cwd)
         for name in after.keys() - before.keys():
             (cwd / name).unlink()
         errors = run.stderr.decode(errors="replace")
         if errors:  # a sanitizer report shows its kind and place in its first lines
-            self.fail(f"{program} {args} wrote to standard error:\n" + "\n".join(errors.splitlines()[:12]))
-        self.assertEqual(run.returncode, status, f"{program} {args}\n  stdout: {run.stdout!r}")
+            self.fail(f"{program} {args} wrote to standard error:\n" + "\n".join(errors.splitlines()[:12])
+                      + wine_log(run))
+        self.assertEqual(run.returncode, status, f"{program} {args}\n  stdout: {run.stdout!r}" + wine_log(run))
         text = run.stdout.decode(errors="replace")
-        self.assertEqual(text, stdout)
+        self.assertEqual(text, stdout, wine_log(run) or None)
         self.assertEqual(sorted(after.keys() - before.keys()), sorted(made), "files created")
         for name, data in before.items():
             self.assertSame(after.get(name), data, f"{name} after the run")

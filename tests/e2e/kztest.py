@@ -9,7 +9,10 @@ The Windows build's programs (KZ_TARGET_SYSTEM=Windows) run through the Wine
 wrapper named by KZ_RUNNER. Their standard output must end every line with
 CR LF, and is compared as LF. Where KZ_LINUX_BIN_DIR names a Linux build's
 programs, each run is repeated with them in a copy of its directory, and the
-status, standard output and every file must come out the same.
+status, standard output and every file must come out the same. Each Windows
+run keeps a log (Wine's error channel, the wrapper's decisions about the Wine
+server), which a failure message shows with what the build's Wine log
+(KZ_WINE_BUILD_LOG) got meanwhile.
 """
 
 import atexit
@@ -37,8 +40,7 @@ WINDOWS = os.environ.get("KZ_TARGET_SYSTEM") == "Windows"
 RUNNER = shlex.split(os.environ.get("KZ_RUNNER", ""))
 EXE = ".exe" if WINDOWS else ""
 LINUX_BIN_DIR = Path(os.environ["KZ_LINUX_BIN_DIR"]) if WINDOWS and os.environ.get("KZ_LINUX_BIN_DIR") else None
-if LINUX_BIN_DIR and not (LINUX_BIN_DIR / "kzpc98shapes").is_file():
-    LINUX_BIN_DIR = None
+WINE_BUILD_LOG = Path(os.environ["KZ_WINE_BUILD_LOG"]) if WINDOWS and os.environ.get("KZ_WINE_BUILD_LOG") else None
 MKFS_FAT = os.environ.get("KZ_MKFS_FAT", "/usr/sbin/mkfs.fat")
 FSCK_FAT = os.environ.get("KZ_FSCK_FAT", "/usr/sbin/fsck.fat")
 MCOPY = os.environ.get("KZ_MCOPY", "/usr/bin/mcopy")
@@ -88,6 +90,73 @@ def command_line(program, *args):
     return [*RUNNER, str(BIN_DIR / (program + EXE)), *map(str, args)]
 
 
+def check_linux_programs():
+    """The Linux programs that the Windows ones are compared with must be
+    there: a comparison that quietly stopped would pass everything."""
+    missing = [name for name in ("kzpc98shapes", "kzpc98chg_shapes", "kzx68kshapes", "kzx68kchg_shapes",
+                                 "kzega_shapes") if not (LINUX_BIN_DIR / name).is_file()]
+    if missing:
+        raise AssertionError(f"the Linux programs to compare with are missing in {LINUX_BIN_DIR}: "
+                             f"{', '.join(missing)} (the Windows build makes them: cmake --build --preset windows)")
+
+
+class WineLog:
+    """The log of one Windows run (see cmake/wine_run.in) and the part of the
+    build's Wine log that other runs and the server wrote meanwhile."""
+
+    def __init__(self):
+        handle, name = tempfile.mkstemp(prefix="kz-wine-", suffix=".log")
+        os.close(handle)
+        self.path = Path(name)
+        self.build_start = WINE_BUILD_LOG.stat().st_size if WINE_BUILD_LOG and WINE_BUILD_LOG.exists() else 0
+
+    def text(self):
+        """Both logs as lines for a failure message."""
+        run = self.path.read_text(errors="replace")
+        meanwhile = ""
+        if WINE_BUILD_LOG and WINE_BUILD_LOG.exists():
+            with open(WINE_BUILD_LOG, "rb") as log:
+                log.seek(self.build_start)
+                meanwhile = log.read().decode(errors="replace")
+        def indented(text):
+            return "".join(f"\n    {line}" for line in text.splitlines()) or "\n    (nothing)"
+        return (f"\n  Wine's log of the run:{indented(run)}"
+                f"\n  {WINE_BUILD_LOG} meanwhile:{indented(meanwhile)}")
+
+
+def run_windows(argv, *, cwd, stdin, env, preexec_fn=None):
+    """Runs a Windows program through the wrapper, in a session of its own:
+    on a time-out the wrapper and the program end, not the wrapper
+    alone; Wine's background programs, in sessions of their own, may still
+    hold the pipes a while, but are not waited for. The result's wine_log
+    holds the logs' text, as does the exception's."""
+    log = WineLog()
+    env = dict(os.environ if env is None else env, KZ_WINE_LOG=str(log.path))
+    try:
+        with subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, preexec_fn=preexec_fn, start_new_session=True) as proc:
+            try:
+                stdout, stderr = proc.communicate(stdin, timeout=TIMEOUT)
+            except subprocess.TimeoutExpired as timeout:
+                os.killpg(proc.pid, signal.SIGKILL)
+                try:
+                    proc.communicate(timeout=5)
+                except subprocess.TimeoutExpired:
+                    pass
+                timeout.wine_log = log.text()
+                raise
+        run = subprocess.CompletedProcess(argv, proc.returncode, stdout, stderr)
+        run.wine_log = log.text()
+    finally:
+        log.path.unlink(missing_ok=True)
+    return run
+
+
+def wine_log(run):
+    """The logs of a Windows run (or time-out) for a failure message; empty on Linux."""
+    return getattr(run, "wine_log", "")
+
+
 def run_program(program, *args, cwd, stdin=b"", limit=None, env=None, as_on_linux=True):
     """Runs one of our programs. On Windows standard output comes back with
     LF line ends, and unless as_on_linux is false the run must agree with the
@@ -96,28 +165,33 @@ def run_program(program, *args, cwd, stdin=b"", limit=None, env=None, as_on_linu
         if limit is not None:  # writes past the limit fail (EFBIG) as on a full disk
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+    if not WINDOWS:
+        return subprocess.run(command_line(program, *args), cwd=cwd, input=stdin, capture_output=True,
+                              timeout=TIMEOUT, preexec_fn=child, env=env)
     twin = None
     if LINUX_BIN_DIR and as_on_linux:
+        check_linux_programs()
         twin = Path(tempfile.mkdtemp(prefix="kz-linux-"))
-        shutil.copytree(cwd, twin, symlinks=True, dirs_exist_ok=True)
-    run = subprocess.run(command_line(program, *args), cwd=cwd, input=stdin, capture_output=True,
-                         timeout=TIMEOUT, preexec_fn=child, env=env)
-    if not WINDOWS:
-        return run
-    if b"\n" in run.stdout.replace(b"\r\n", b""):
-        raise AssertionError(f"{program} {args}: a line of standard output ends without CR: {run.stdout!r}")
-    run.stdout = run.stdout.replace(b"\r\n", b"\n")
-    if twin:
-        try:
+    try:
+        if twin:
+            shutil.copytree(cwd, twin, symlinks=True, dirs_exist_ok=True)
+        run = run_windows(command_line(program, *args), cwd=cwd, stdin=stdin, env=env, preexec_fn=child)
+        if b"\n" in run.stdout.replace(b"\r\n", b""):
+            raise AssertionError(f"{program} {args}: a line of standard output ends without CR: {run.stdout!r}"
+                                 + wine_log(run))
+        run.stdout = run.stdout.replace(b"\r\n", b"\n")
+        if twin:
             linux = subprocess.run([str(LINUX_BIN_DIR / program), *map(str, args)], cwd=twin, input=stdin,
                                    capture_output=True, timeout=TIMEOUT)
             theirs, ours = snapshot(twin), snapshot(cwd)
             if (linux.returncode, linux.stdout, linux.stderr) != (run.returncode, run.stdout, run.stderr):
-                raise AssertionError(f"{program} {args} on Windows: {run}\n  on Linux: {linux}")
+                raise AssertionError(f"{program} {args} on Windows: {run}\n  on Linux: {linux}" + wine_log(run))
             differing = sorted(name for name in theirs.keys() | ours.keys() if theirs.get(name) != ours.get(name))
             if differing:
-                raise AssertionError(f"{program} {args}: files differ from the Linux program's: {differing}")
-        finally:
+                raise AssertionError(f"{program} {args}: files differ from the Linux program's: {differing}"
+                                     + wine_log(run))
+    finally:
+        if twin:
             shutil.rmtree(twin, ignore_errors=True)
     return run
 
@@ -137,7 +211,7 @@ def make_with(program, *args, cwd):
     """Runs one of our programs to make a fixture; it must succeed silently."""
     run = run_program(program, *args, cwd=cwd)
     if run.returncode or run.stdout or run.stderr:
-        raise AssertionError(f"{program} could not make a fixture: {run}")
+        raise AssertionError(f"{program} could not make a fixture: {run}" + wine_log(run))
 
 
 def tool(*argv, stdin=None):
@@ -164,7 +238,7 @@ class KzTestCase(unittest.TestCase):
         and (unless None) standard output must be as given."""
         run = run_program(program, *args, cwd=cwd, stdin=stdin, limit=limit, env=env, as_on_linux=as_on_linux)
         repeat = (f"\n  repeat: cd {cwd} && printf %s {shlex.quote(stdin.decode(errors='replace'))} | "
-                  f"{shlex.join(command_line(program, *args))}")
+                  f"{shlex.join(command_line(program, *args))}" + wine_log(run))
         self.assertEqual(run.stderr.decode(errors="replace"), "", repeat)
         self.assertEqual(run.returncode, status, repeat + f"\n  stdout: {run.stdout!r}")
         if stdout is not None:

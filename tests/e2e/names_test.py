@@ -19,7 +19,8 @@ import subprocess
 import time
 import unittest
 
-from kztest import (BIN_DIR, PC98, RUNNER, WINDOWS, KzTestCase, asked, make_with, sample_files, tool, work_dir)
+from kztest import (BIN_DIR, PC98, RUNNER, WINDOWS, KzTestCase, asked, make_with, run_windows, sample_files, tool,
+                    wine_log, work_dir)
 
 SHEET, MASK, TILE_SHEET = 0x40076, 0x1003E, 0x10076
 DISK = "\u01fa.fdi"                 # Ǻ: Latin, not in the Japanese code page
@@ -36,9 +37,9 @@ def code_pages():
     tool("localedef", "-i", "ja_JP", "-f", "UTF-8", locales / "ja_JP.UTF-8")
     japanese = dict(os.environ, LOCPATH=str(locales), LC_ALL="ja_JP.UTF-8")
     # Proof that Wine took it: its command interpreter echoes シ in Shift JIS.
-    echoed = subprocess.run([*RUNNER, "cmd.exe", "/c", "echo", "シ"], env=japanese, capture_output=True,
-                            timeout=60).stdout
-    assert echoed == b"\x83\x56\r\n", f"Wine did not take the Japanese locale: {echoed!r}"
+    echoed = run_windows([*RUNNER, "cmd.exe", "/c", "echo", "シ"], cwd=None, stdin=b"", env=japanese)
+    assert echoed.stdout == b"\x83\x56\r\n", (f"Wine did not take the Japanese locale: {echoed.stdout!r}"
+                                                + wine_log(echoed))
     return [("western", None), ("japanese", japanese)]
 
 
