@@ -99,7 +99,8 @@ linux)
     ;;
 windows)
     zip=$(the_package "kzshapes-${version}-win64.zip")
-    files=(README.txt LICENSE.txt COPYRIGHT.txt guide.html KZ_Varnholm.fdi kz-varnholm.xdf TILES.16 TILES.4)
+    files=(README.txt LICENSE.txt COPYRIGHT.txt guide.html KZ_Varnholm.fdi kz-varnholm.xdf KZ_Varnholm.hdm
+           KZ_Varnholm.d88 KZ_Varnholm.nfd KZ_Varnholm.fdd kz-varnholm.dim TILES.16 TILES.4)
     for program in "${programs[@]}"; do
         files+=("$program.exe")
     done

@@ -23,7 +23,7 @@ from pathlib import Path
 
 FOLDER, RUNNER, SCREENSHOT = Path(sys.argv[1]), shlex.split(sys.argv[2]), Path(sys.argv[3])
 PROMISED = ["shapes.png", "mask.png", "shapes.bmp", "mask.bmp", "KZ_Varnholm.NEW.fdi", "x68k.png",
-            "x68k_mask.png", "kz-varnholm.NEW.xdf", "tiles16.png", "tiles4.png"]
+            "x68k_mask.png", "kz-varnholm.NEW.xdf", "d88.png", "KZ_Varnholm.NEW.d88", "tiles16.png", "tiles4.png"]
 
 
 class WindowsZipTest(unittest.TestCase):
