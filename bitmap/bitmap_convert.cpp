@@ -8,6 +8,7 @@
 #include <new>
 
 #include "bitmap/bitmap.h"
+#include "bitmap/bitmap_slot.h"
 #include "terminal/terminal.h"
 
 namespace kz {
@@ -148,14 +149,10 @@ int convert_bitmap(int width, int height, int source_bits, const std::uint8_t* s
     }
 
     if (target->data == nullptr) {
-        try {
-            target->owned = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-        } catch (const std::bad_alloc&) {
-            print_message("error: memory exhaust!\n");
-            return bitmap_memory_exhausted;
+        const int result = allocate_slot(target, size);
+        if (result < 0) {
+            return result;
         }
-        target->data = target->owned.get();
-        target->size = size;
     } else if (target_supported && target->size < size) {
         return -1;
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bitmap/bitmap.h"
+#include "bitmap/bitmap_slot.h"
 #include "io/input_file.h"
 #include "terminal/terminal.h"
 
@@ -127,15 +128,7 @@ int fill_slot(buffer_slot* slot, std::size_t size) {
     if (slot->data != nullptr) {
         return slot->size >= size ? 0 : -1;
     }
-    try {
-        slot->owned = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    } catch (const std::bad_alloc&) {
-        print_message("error: memory exhaust!\n");
-        return bitmap_memory_exhausted;
-    }
-    slot->data = slot->owned.get();
-    slot->size = size;
-    return 0;
+    return allocate_slot(slot, size);
 }
 
 // A 1-bit file byte's eight pixels, 0 or 1, leftmost first, so that a byte

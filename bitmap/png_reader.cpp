@@ -4,6 +4,7 @@
 // their checksums and the compressed data; the decoder stops once the
 // picture's own rows are complete, so compressed data that would expand
 // beyond them is never inflated.
+#include "bitmap/bitmap_slot.h"
 #include "bitmap/png.h"
 
 #include "terminal/terminal.h"
@@ -40,15 +41,7 @@ int fill_slot(buffer_slot* slot, std::size_t size) {
         }
         *slot = buffer_slot{};
     }
-    try {
-        slot->owned = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    } catch (const std::bad_alloc&) {
-        print_message("error: memory exhaust!\n");
-        return bitmap_memory_exhausted;
-    }
-    slot->data = slot->owned.get();
-    slot->size = size;
-    return 0;
+    return allocate_slot(slot, size);
 }
 
 // The pixels of one file byte at 1, 2 or 4 bits, leftmost first.
