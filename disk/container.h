@@ -46,6 +46,15 @@ container_result read_dcp_container(std::span<const std::uint8_t> file, const ch
 // fixed offset).
 disk_layout linear_layout(std::int64_t file_length, std::int64_t offset);
 
+// The tracks of a file that follows a header of one present flag per track
+// (flags_at on, index cylinder x 2 + head), 8 x 1024 bytes each, in track
+// order: a file with room for every track holds each at its own place,
+// whatever its flag says; one without holds the present tracks back to back.
+// A track the file leaves out reads as empty and cannot be changed, as
+// storing it would move every later track. DIM and DCP are laid out so.
+disk_layout flagged_track_layout(std::span<const std::uint8_t> file, std::int64_t header_size,
+                                 std::int64_t flags_at);
+
 // Finds the file's container in the order that keeps marks first: the
 // containers' own marks, an FDI header that describes this disk, a file of
 // exactly the raw disk's length. not_this when none claims it.

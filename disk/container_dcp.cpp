@@ -41,26 +41,7 @@ container_result read_dcp_container(std::span<const std::uint8_t> file, const ch
     if (!every_track_held && length != header_size + present * track_size) {
         return container_result::not_this;
     }
-    disk_layout layout = empty_layout();
-    std::int64_t data = header_size;
-    for (int t = 0; t < disk_tracks; ++t) {
-        const bool held = every_track_held || file[static_cast<std::size_t>(flags + t)] == 1;
-        for (int r = 1; r <= track_sectors; ++r) {
-            sector_place place;
-            if (held) {
-                place.state = sector_state::stored;
-                place.offset = data + (r - 1) * disk_unit_size;
-            } else {
-                place.state = sector_state::filled;
-                place.lock = sector_lock::absent_track;
-            }
-            add_sector(&layout, t, {t / disk_heads, t % disk_heads, r, 3}, place);
-        }
-        if (held) {
-            data += track_size;
-        }
-    }
-    disks->push_back(std::move(layout));
+    disks->push_back(flagged_track_layout(file, header_size, flags));
     return container_result::found;
 }
 

@@ -1,12 +1,9 @@
 // DIM images (X68000, DIFC): a 256-byte header (disk type, a present flag
 // for each of 170 tracks, the mark "DIFC HEADER  ", date, time, comment,
 // overtrack flag), then the tracks' data in track order, 8 x 1024 bytes each
-// for type 0, the 2HD disk. A file that leaves out the tracks that are not
-// present holds the others back to back; a track that is not present then
-// reads as empty, and its sectors cannot be changed in the file, as storing
-// them would move every later track. A file with room for every track holds
-// each at its own place, whatever its flag says (floptool reads such files
-// so too).
+// for type 0, the 2HD disk, laid out by the flags as flagged_track_layout
+// says (a file with room for every track holds each at its own place,
+// whatever its flag says, as floptool reads such files too).
 #include "disk/container.h"
 
 #include <cstdint>
@@ -22,7 +19,6 @@ constexpr int flag_count = 170;
 constexpr std::int64_t mark_at = 0xAB;
 constexpr char mark[] = "DIFC HEADER  ";
 constexpr std::uint8_t type_2hd = 0;
-constexpr std::int64_t track_size = std::int64_t{track_sectors} * disk_unit_size;
 
 } // namespace
 
@@ -40,28 +36,7 @@ container_result read_dim_container(std::span<const std::uint8_t> file, const ch
     if (file[0] != type_2hd) {
         return refuse_other_disk(path);
     }
-    disk_layout layout = empty_layout();
-    const bool every_track_held =
-        file_holds(file, header_size, std::int64_t{disk_tracks} * track_size);
-    std::int64_t data = header_size;
-    for (int t = 0; t < disk_tracks; ++t) {
-        const bool present = every_track_held || file[static_cast<std::size_t>(flags + t)] == 1;
-        for (int r = 1; r <= track_sectors; ++r) {
-            sector_place place;
-            if (!present) {
-                place.state = sector_state::filled;
-                place.lock = sector_lock::absent_track;
-            } else if (file_holds(file, data + (r - 1) * disk_unit_size, disk_unit_size)) {
-                place.state = sector_state::stored;
-                place.offset = data + (r - 1) * disk_unit_size;
-            }
-            add_sector(&layout, t, {t / disk_heads, t % disk_heads, r, 3}, place);
-        }
-        if (present) {
-            data += track_size;
-        }
-    }
-    disks->push_back(std::move(layout));
+    disks->push_back(flagged_track_layout(file, header_size, flags));
     return container_result::found;
 }
 

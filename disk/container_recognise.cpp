@@ -39,6 +39,32 @@ disk_layout empty_layout() {
     return layout;
 }
 
+disk_layout flagged_track_layout(std::span<const std::uint8_t> file, std::int64_t header_size,
+                                 std::int64_t flags_at) {
+    constexpr std::int64_t track_size = std::int64_t{track_sectors} * disk_unit_size;
+    disk_layout layout = empty_layout();
+    const bool every_track_held = file_holds(file, header_size, disk_tracks * track_size);
+    std::int64_t data = header_size;
+    for (int t = 0; t < disk_tracks; ++t) {
+        const bool present = every_track_held || file[static_cast<std::size_t>(flags_at + t)] == 1;
+        for (int r = 1; r <= track_sectors; ++r) {
+            sector_place place;
+            if (!present) {
+                place.state = sector_state::filled;
+                place.lock = sector_lock::absent_track;
+            } else if (file_holds(file, data + (r - 1) * disk_unit_size, disk_unit_size)) {
+                place.state = sector_state::stored;
+                place.offset = data + (r - 1) * disk_unit_size;
+            }
+            add_sector(&layout, t, {t / disk_heads, t % disk_heads, r, 3}, place);
+        }
+        if (present) {
+            data += track_size;
+        }
+    }
+    return layout;
+}
+
 sector_id unit_id(std::int64_t unit) {
     const std::int64_t track = unit / track_sectors;
     return {static_cast<int>(track / disk_heads), static_cast<int>(track % disk_heads),

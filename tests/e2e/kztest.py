@@ -18,6 +18,7 @@ server), which a failure message shows with what the build's Wine log
 import atexit
 import functools
 import os
+import random
 import resource
 import shlex
 import shutil
@@ -320,6 +321,23 @@ def build_disk(steps):
 
 def shape_disk(tiles, npc, *extra):
     return build_disk([*extra, ("TILES.CH", tiles), ("NPC.CH", npc)])
+
+
+@functools.lru_cache(maxsize=None)
+def random_sheet_disk(seed, extension):
+    """A folder with an X68000 disk of random shapes (source.xdf), a disk of
+    blank ones (blank.xdf) and the first one's sheet and mask extracted
+    without adjustments (sheet.EXT, mask.EXT); gives the folder and the
+    source disk."""
+    rng = random.Random(seed)
+    source = shape_disk(encode_planar(bytes(b & 7 for b in rng.randbytes(HALF)), 3),
+                        encode_planar(bytes(b & 15 for b in rng.randbytes(HALF)), 4))
+    work = work_dir()
+    (work / "source.xdf").write_bytes(source)
+    (work / "blank.xdf").write_bytes(shape_disk(bytes(98304), bytes(131072)))
+    make_with(X68K.extractor, "--disk", "source.xdf", "--no-remake-water", f"sheet.{extension}",
+              f"mask.{extension}", cwd=work)
+    return work, source
 
 
 def mcopy_out(image_path, name, offset):

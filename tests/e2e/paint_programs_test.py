@@ -3,26 +3,16 @@ the 40-byte header is taken at any depth, each pixel going to the nearest
 sheet colour, and must give the same disk as the extractor's own bitmaps;
 other headers and short palettes are refused by the header check."""
 
-import functools
 import random
 import shutil
 import struct
 import unittest
 
-from kztest import (BMPTOPNM, HALF, PPMTOBMP, X68K, KzTestCase, encode_planar, magick, make_with, opened,
-                    shape_disk, tool, work_dir)
+from kztest import (BMPTOPNM, KzTestCase, PPMTOBMP, X68K, magick, opened, random_sheet_disk, tool, work_dir)
 
 
-@functools.lru_cache(maxsize=None)
 def fixture():
-    rng = random.Random(1987)
-    source = shape_disk(encode_planar(bytes(b & 7 for b in rng.randbytes(HALF)), 3),
-                        encode_planar(bytes(b & 15 for b in rng.randbytes(HALF)), 4))
-    work = work_dir()
-    (work / "source.xdf").write_bytes(source)
-    (work / "blank.xdf").write_bytes(shape_disk(bytes(98304), bytes(131072)))
-    make_with(X68K.extractor, "--disk", "source.xdf", "--no-remake-water", "sheet.bmp", "mask.bmp", cwd=work)
-    return work, source
+    return random_sheet_disk(1987, "bmp")
 
 
 def off_colours(path, seed):

@@ -6,7 +6,6 @@ files end the run before anything is written. Damaged files are made from
 good ones by changing their chunks here, with checksums made by zlib."""
 
 import array
-import functools
 import random
 import shutil
 import struct
@@ -15,8 +14,8 @@ import unittest
 import zlib
 from pathlib import Path
 
-from kztest import (BUILDS, HALF, WINDOWS, X68K, Image, KzTestCase, asked, encode_planar, magick, make_with,
-                    opened, sample_files, shape_disk, work_dir)
+from kztest import (BUILDS, Image, KzTestCase, WINDOWS, X68K, asked, magick, opened, random_sheet_disk,
+                    sample_files, work_dir)
 
 GIMP = shutil.which("gimp-console")
 
@@ -153,16 +152,8 @@ DAMAGED = [
 ]
 
 
-@functools.lru_cache(maxsize=None)
 def fixture():
-    rng = random.Random(1717)
-    source = shape_disk(encode_planar(bytes(b & 7 for b in rng.randbytes(HALF)), 3),
-                        encode_planar(bytes(b & 15 for b in rng.randbytes(HALF)), 4))
-    work = work_dir()
-    (work / "source.xdf").write_bytes(source)
-    (work / "blank.xdf").write_bytes(shape_disk(bytes(98304), bytes(131072)))
-    make_with(X68K.extractor, "--disk", "source.xdf", "--no-remake-water", "sheet.png", "mask.png", cwd=work)
-    return work, source
+    return random_sheet_disk(1717, "png")
 
 
 class PngTest(KzTestCase):
