@@ -157,7 +157,31 @@ class Page:
     def ready_ms(self):
         return float(self.attribute("status", "data-ready-ms"))
 
-    def screenshot(self, path, width, height):
-        self.browser.set_window_size(width, height)
+    def emulate(self, width, height=None, mobile=False):
+        """Lays the page out as a screen of that size shows it (a phone's
+        with mobile); None goes back to the window's own size."""
+        if width is None:
+            self.browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+        else:
+            self.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                "width": width, "height": height, "deviceScaleFactor": 1, "mobile": mobile})
+
+    def save_screenshot(self, path):
         Path(path).parent.mkdir(parents=True, exist_ok=True)
         self.browser.save_screenshot(str(path))
+
+    def point_at_cell(self, selector, column, row, cell):
+        """Moves the pointer to the middle of a cell of a picture, scrolling
+        it into view first."""
+        from selenium.webdriver.common.actions.action_builder import ActionBuilder
+        x, y = self.browser.execute_script(
+            """const [selector, column, row, cell] = arguments;
+            const img = document.querySelector(selector);
+            const scale = img.clientWidth / img.naturalWidth;
+            const at = (rect) => [rect.left + (column + 0.5) * cell * scale,
+                                  rect.top + (row + 0.5) * cell * scale];
+            window.scrollBy(0, at(img.getBoundingClientRect())[1] - window.innerHeight / 2);
+            return at(img.getBoundingClientRect());""", selector, column, row, cell)
+        actions = ActionBuilder(self.browser)
+        actions.pointer_action.move_to_location(int(x), int(y))
+        actions.perform()
