@@ -300,6 +300,26 @@ class UseTest(PageCase):
             ".filter(e => e.labels.length === 0).map(e => e.id)")
         self.assertEqual(unlabelled, [])
 
+    def test_the_tab_key_reaches_every_control(self):
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.keys import Keys
+        for version, controls in (("pc98", ["version", "no-remake-water", "dungeon", "mirror-room", "format",
+                                            "disk", "sheet", "mask", "only"]),
+                                  ("ega", ["version", "no-remake-water", "dungeon", "mirror-room", "cga",
+                                           "format", "tiles"])):
+            with self.subTest(version=version):
+                self.page.open(PAGE.as_uri())
+                self.page.set_choices(version=version)
+                reached = []
+                for _ in range(len(controls) + 4):
+                    # Key presses as the keyboard gives them (a file input
+                    # would take a string sent to it for a file's name).
+                    ActionChains(self.page.browser).send_keys(Keys.TAB).perform()
+                    reached.append(self.page.browser.execute_script("return document.activeElement.id"))
+                # In page order, each once before the focus goes round again.
+                in_order = [name for name in reached if name in controls]
+                self.assertEqual(in_order[:len(controls)], controls)
+
     def test_pictures_name_the_shape_under_the_pointer_and_the_keys(self):
         from selenium.webdriver.common.keys import Keys
         self.page.set_choices(version="pc98")
@@ -332,6 +352,10 @@ class UseTest(PageCase):
                     "return document.documentElement.scrollWidth - window.innerWidth")
                 self.page.save_screenshot(SCREENSHOTS / f"page-{width}x{height}.png")
                 self.assertLessEqual(overflow, 0, "the page scrolls sideways")
+                # And the whole page, pictures and all, at that width.
+                full = self.page.browser.execute_script("return document.documentElement.scrollHeight")
+                self.page.emulate(width, full, mobile)
+                self.page.save_screenshot(SCREENSHOTS / f"page-{width}-whole.png")
 
 
 if __name__ == "__main__":
