@@ -12,9 +12,8 @@
 namespace std {
 
 // An array whose elements are left uninitialised, as the standard one does.
-template <class T>
-    requires is_unbounded_array_v<T>
-unique_ptr<T> make_unique_for_overwrite(size_t count) {
+template <class T> unique_ptr<T> make_unique_for_overwrite(size_t count) {
+    static_assert(is_unbounded_array_v<T>, "only the array form is provided");
     return unique_ptr<T>(new remove_extent_t<T>[count]);
 }
 
@@ -24,10 +23,9 @@ unique_ptr<T> make_unique_for_overwrite(size_t count) {
 #ifndef __cpp_lib_bit_cast
 namespace std {
 
-template <class To, class From>
-    requires(sizeof(To) == sizeof(From) && is_trivially_copyable_v<To> &&
-             is_trivially_copyable_v<From>)
-constexpr To bit_cast(const From& from) noexcept {
+template <class To, class From> constexpr To bit_cast(const From& from) noexcept {
+    static_assert(sizeof(To) == sizeof(From) && is_trivially_copyable_v<To> &&
+                  is_trivially_copyable_v<From>);
     return __builtin_bit_cast(To, from);
 }
 

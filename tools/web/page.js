@@ -228,7 +228,7 @@
   // given the inputs it needs in a fresh folder. The first that fails ends
   // the action; its messages are shown and nothing is offered.
   async function act(steps) {
-    await queue_ready;
+    await ready;
     if (!programs) programs = await load_programs();
     const begun = performance.now();
     messages.dataset.state = "running";
@@ -392,7 +392,7 @@
   $("only").addEventListener("change", change);
   show_version();
 
-  const queue_ready = load_programs().then((loaded) => {
+  const ready = load_programs().then((loaded) => {
     programs = loaded;
     // From the start of the page's loading on.
     status.dataset.readyMs = String(performance.now());
