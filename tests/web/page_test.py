@@ -352,6 +352,13 @@ class UseTest(PageCase):
                     "return document.documentElement.scrollWidth - window.innerWidth")
                 self.page.save_screenshot(SCREENSHOTS / f"page-{width}x{height}.png")
                 self.assertLessEqual(overflow, 0, "the page scrolls sideways")
+                shown = self.page.browser.execute_script(
+                    "return Array.from(document.querySelectorAll('#pictures img')).map(i =>"
+                    " [i.clientWidth / i.naturalWidth, getComputedStyle(i).imageRendering])")
+                self.assertEqual([rendering for scale, rendering in shown], ["pixelated"] * 2)
+                if width >= 1280:
+                    # Twice the size where the window has room for it.
+                    self.assertEqual([scale for scale, rendering in shown], [2, 2])
                 # And the whole page, pictures and all, at that width.
                 full = self.page.browser.execute_script("return document.documentElement.scrollHeight")
                 self.page.emulate(width, full, mobile)
