@@ -260,6 +260,10 @@ class NothingLeavesTest(PageCase):
         self.page.set_choices(version="ega")
         self.page.choose("tiles", SAMPLE / "TILES.16")
 
+    def test_the_page_keeps_within_its_budget(self):
+        # One file of at most 1 MB, the programs' wasm included.
+        self.assertLessEqual(PAGE.stat().st_size, 1 << 20)
+
     def assertOnlyThePage(self, url):
         # From the page's loading on: what the page itself asked for.
         requests = self.page.network_requests()
