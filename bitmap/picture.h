@@ -33,8 +33,8 @@ picture_format picture_format_for_first_byte(int first_byte);
 // A picture in memory, as the writers take it.
 struct picture_image {
     std::uint32_t width = 0;
-    std::int32_t height = 0; // rows; a BMP also refuses a negative (top-down) height
-    int bit_count = 0;       // BMP: 1, 4, 8, 16, 24 or 32; PNG: 1, 4 or 8
+    std::int32_t height = 0;               // rows; a BMP also refuses a negative (top-down) height
+    int bit_count = 0;                     // BMP: 1, 4, 8, 16, 24 or 32; PNG: 1, 4 or 8
     const std::uint8_t* palette = nullptr; // 2, 16 or 256 entries; null writes black
     const std::uint8_t* pixels = nullptr;
 };

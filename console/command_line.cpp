@@ -71,4 +71,11 @@ int parse_command_line(const command_line& line, int argc, char** argv) {
     return 0;
 }
 
+int parse_program_arguments(const command_line& line, int argc, char** argv) {
+    if (take_utf8_arguments(&argc, &argv) != 0) {
+        return -1;
+    }
+    return parse_command_line(line, argc, argv);
+}
+
 } // namespace kz

@@ -70,4 +70,9 @@ struct command_line {
 // own.
 int parse_command_line(const command_line& line, int argc, char** argv);
 
+// The same over the program's own arguments, as main() receives them: on
+// Windows they are first taken again, in UTF-8, from the wide command line
+// (-1 after "memory exhaust!\n" if that cannot be done).
+int parse_program_arguments(const command_line& line, int argc, char** argv);
+
 } // namespace kz

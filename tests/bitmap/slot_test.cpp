@@ -47,26 +47,27 @@ std::tuple<int, std::string> png_read(buffer_slot* palette_slot, buffer_slot* pi
 }
 
 TEST(buffer_slot, every_operation_keeps_the_one_rule_for_a_callers_buffer) {
-    const slot_operation bitmap_pixels = [](buffer_slot* slot) {
-        buffer_slot other;
-        return bitmap_read(&other, slot);
+    // A reader's operation on one of its two slots, the other left empty.
+    const auto on_pixels = [](auto read) {
+        return slot_operation([read](buffer_slot* slot) {
+            buffer_slot palette_slot;
+            return read(&palette_slot, slot);
+        });
     };
-    const slot_operation bitmap_palette = [](buffer_slot* slot) {
-        buffer_slot other;
-        return bitmap_read(slot, &other);
+    const auto on_palette = [](auto read) {
+        return slot_operation([read](buffer_slot* slot) {
+            buffer_slot pixel_slot;
+            return read(slot, &pixel_slot);
+        });
     };
-    const slot_operation png_pixels = [](buffer_slot* slot) {
-        buffer_slot other;
-        return png_read(&other, slot);
-    };
-    const slot_operation png_palette = [](buffer_slot* slot) {
-        buffer_slot other;
-        return png_read(slot, &other);
-    };
+    const slot_operation bitmap_pixels = on_pixels(bitmap_read);
+    const slot_operation bitmap_palette = on_palette(bitmap_read);
+    const slot_operation png_pixels = on_pixels(png_read);
+    const slot_operation png_palette = on_palette(png_read);
     const slot_operation conversion = [](buffer_slot* slot) {
-        return std::tuple(convert_bitmap(width, height, 8, palette.data(), indices, 8,
-                                         palette.data(), slot),
-                          std::string());
+        return std::tuple(
+            convert_bitmap(width, height, 8, palette.data(), indices, 8, palette.data(), slot),
+            std::string());
     };
     enum class given { empty, own, offered };
     const std::string bitmap_small = "error: read_bitmap() - pixel buffer too small\n";
@@ -81,12 +82,12 @@ TEST(buffer_slot, every_operation_keeps_the_one_rule_for_a_callers_buffer) {
         std::string printed;
     } cases[] = {
         {"bitmap_pixels_not_allocated", bitmap_pixels, given::empty, 0, pixel_count, 0, ""},
-        {"bitmap_pixels_beside_an_own_buffer", bitmap_pixels, given::own, pixel_count,
-         pixel_count, 0, ""},
+        {"bitmap_pixels_beside_an_own_buffer", bitmap_pixels, given::own, pixel_count, pixel_count,
+         0, ""},
         {"bitmap_pixels_overrun_an_own_buffer", bitmap_pixels, given::own, pixel_count - 1,
          pixel_count, -1, bitmap_small},
-        {"bitmap_pixels_overrun_an_offered_buffer", bitmap_pixels, given::offered,
-         pixel_count - 1, pixel_count, 0, ""},
+        {"bitmap_pixels_overrun_an_offered_buffer", bitmap_pixels, given::offered, pixel_count - 1,
+         pixel_count, 0, ""},
         {"bitmap_palette_overruns_an_own_buffer", bitmap_palette, given::own, palette_size - 4,
          palette_size, -1, "error: read_bitmap() - palette buffer too small\n"},
         {"bitmap_palette_refuses_an_offered_buffer", bitmap_palette, given::offered,
@@ -94,8 +95,8 @@ TEST(buffer_slot, every_operation_keeps_the_one_rule_for_a_callers_buffer) {
         {"bitmap_palette_beside_an_offered_buffer", bitmap_palette, given::offered, palette_size,
          palette_size, 0, ""},
         {"png_pixels_not_allocated", png_pixels, given::empty, 0, pixel_count, 0, ""},
-        {"png_pixels_overrun_an_own_buffer", png_pixels, given::own, pixel_count - 1,
-         pixel_count, -1, png_small},
+        {"png_pixels_overrun_an_own_buffer", png_pixels, given::own, pixel_count - 1, pixel_count,
+         -1, png_small},
         {"png_pixels_beside_an_offered_buffer", png_pixels, given::offered, pixel_count,
          pixel_count, 0, ""},
         {"png_pixels_overrun_an_offered_buffer", png_pixels, given::offered, pixel_count - 1,
@@ -103,8 +104,8 @@ TEST(buffer_slot, every_operation_keeps_the_one_rule_for_a_callers_buffer) {
         {"png_palette_overruns_an_own_buffer", png_palette, given::own, palette_size - 4,
          palette_size, -1, png_small},
         {"conversion_not_allocating", conversion, given::empty, 0, pixel_count, 0, ""},
-        {"conversion_overruns_an_own_buffer", conversion, given::own, pixel_count - 1,
-         pixel_count, -1, ""},
+        {"conversion_overruns_an_own_buffer", conversion, given::own, pixel_count - 1, pixel_count,
+         -1, ""},
         {"conversion_beside_an_own_buffer", conversion, given::own, pixel_count, pixel_count, 0,
          ""},
         {"conversion_refuses_an_offered_buffer", conversion, given::offered, pixel_count - 1,

@@ -38,10 +38,10 @@ const bytes npc = pattern(npc_ch_size, 2);
 std::string make_disk(const scratch_dir& dir, const std::string& name,
                       const std::map<std::string, bytes>& files) {
     const std::string img = dir.file(name);
-    EXPECT_EQ(run_host_command(make_disk_command(
-                  KZ_MKFS_FAT, "-C -S 1024 -s 1 -f 2 -F 12 -r 192 -R 1 -M 0xfe -h 0 '" + img +
-                                   "' 1232")),
-              0);
+    EXPECT_EQ(
+        run_host_command(make_disk_command(
+            KZ_MKFS_FAT, "-C -S 1024 -s 1 -f 2 -F 12 -r 192 -R 1 -M 0xfe -h 0 '" + img + "' 1232")),
+        0);
     for (const auto& [file, data] : files) {
         write_file(dir.file("host"), data);
         EXPECT_EQ(run_host_command(make_disk_command(
@@ -58,8 +58,8 @@ TEST(read_shape_files, reads_both_files_and_releases_the_image_on_every_failure)
     const std::string no_npc = make_disk(dir, "tiles.img", {{"TILES.CH", tiles}});
     const std::string no_tiles = make_disk(dir, "npc.img", {{"NPC.CH", npc}});
     const std::string short_tiles =
-        make_disk(dir, "short.img", {{"TILES.CH", bytes(tiles.begin(), tiles.end() - 1024)},
-                                     {"NPC.CH", npc}});
+        make_disk(dir, "short.img",
+                  {{"TILES.CH", bytes(tiles.begin(), tiles.end() - 1024)}, {"NPC.CH", npc}});
     const std::string absent = dir.file("absent.img");
     const bytes untouched_tiles(tiles_ch_size, 0xEE);
     const bytes untouched_npc(npc_ch_size, 0xEE);
@@ -83,8 +83,8 @@ TEST(read_shape_files, reads_both_files_and_releases_the_image_on_every_failure)
              "/TILES.CH'\n",
          untouched_tiles, untouched_npc},
         {"unloadable_image_without_its_own_line", absent, -1,
-         "open error '" + absent + "'\nread disk image error '" + absent + "'\n",
-         untouched_tiles, untouched_npc},
+         "open error '" + absent + "'\nread disk image error '" + absent + "'\n", untouched_tiles,
+         untouched_npc},
     };
     for (const auto& c : cases) {
         for (const bool keep : {false, true}) {
@@ -93,8 +93,8 @@ TEST(read_shape_files, reads_both_files_and_releases_the_image_on_every_failure)
             disk_image kept;
             int result = 1;
             const std::string printed = capture_stdout([&] {
-                result = read_shape_files(c.path.c_str(), xdf_disk_offset, tiles_buffer,
-                                          npc_buffer, keep ? &kept : nullptr);
+                result = read_shape_files(c.path.c_str(), xdf_disk_offset, tiles_buffer, npc_buffer,
+                                          keep ? &kept : nullptr);
             });
             EXPECT_EQ(std::tuple(result, printed), std::tuple(c.result, c.printed))
                 << c.fault << " keep " << keep;
@@ -119,7 +119,8 @@ TEST(read_shape_files, kept_image_is_the_one_the_files_were_read_from) {
     disk_image kept;
     // A record that already holds an image is loaded afresh.
     ASSERT_EQ(read_shape_files(first.c_str(), xdf_disk_offset, tiles_buffer, npc_buffer, &kept), 0);
-    ASSERT_EQ(read_shape_files(second.c_str(), xdf_disk_offset, tiles_buffer, npc_buffer, &kept), 0);
+    ASSERT_EQ(read_shape_files(second.c_str(), xdf_disk_offset, tiles_buffer, npc_buffer, &kept),
+              0);
     EXPECT_EQ(kept.path, second);
     EXPECT_TRUE(tiles_buffer == other_tiles);
     bytes again(tiles_ch_size);

@@ -188,9 +188,6 @@ int run_changer(const settings& run) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (take_utf8_arguments(&argc, &argv) != 0) {
-        return 1;
-    }
     prefer_huge_pages(&work, sizeof work);
     settings run;
     const option_row options[] = {
@@ -202,10 +199,9 @@ int main(int argc, char** argv) {
         flag_option("--only-npc", {&run.change_tiles, false}, {&run.change_npc, true}),
     };
     const std::array<const char**, 2> positional = {&run.shapes_path, &run.mask_path};
-    if (parse_command_line({.options = options,
-                            .positional = positional,
-                            .blank_line_after_unneeded = true},
-                           argc, argv) < 0) {
+    const command_line line = {
+        .options = options, .positional = positional, .blank_line_after_unneeded = true};
+    if (parse_program_arguments(line, argc, argv) < 0) {
         return 1;
     }
     return run_changer(run);

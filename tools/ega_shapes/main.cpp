@@ -106,9 +106,6 @@ int run_converter(const settings& run) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (take_utf8_arguments(&argc, &argv) != 0) {
-        return 1;
-    }
     settings run;
     const option_row options[] = {
         usage_option("--help", print_usage),
@@ -118,7 +115,7 @@ int main(int argc, char** argv) {
         flag_option("--no-remake-water", &run.remake_water, false),
     };
     const std::array<const char**, 2> positional = {&run.tiles_path, &run.output_path};
-    if (parse_command_line({.options = options, .positional = positional}, argc, argv) < 0) {
+    if (parse_program_arguments({.options = options, .positional = positional}, argc, argv) < 0) {
         return 1;
     }
     return run_converter(run);

@@ -128,9 +128,6 @@ int run_extractor(const settings& run) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (take_utf8_arguments(&argc, &argv) != 0) {
-        return 1;
-    }
     prefer_huge_pages(&work, sizeof work);
     settings run;
     const option_row options[] = {
@@ -141,10 +138,9 @@ int main(int argc, char** argv) {
         flag_option("--no-remake-water", &run.remake_water, false),
     };
     const std::array<const char**, 2> positional = {&run.output_path, &run.mask_path};
-    if (parse_command_line({.options = options,
-                            .positional = positional,
-                            .blank_line_after_unneeded = true},
-                           argc, argv) < 0) {
+    const command_line line = {
+        .options = options, .positional = positional, .blank_line_after_unneeded = true};
+    if (parse_program_arguments(line, argc, argv) < 0) {
         return 1;
     }
     return run_extractor(run);
