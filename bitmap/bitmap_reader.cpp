@@ -255,7 +255,9 @@ int take_palette(std::FILE* stream, int bit_count, buffer_slot* palette) {
     const int entries = 1 << bit_count;
     const std::uint32_t size = palette_bytes(bit_count);
     if (palette == nullptr) {
-        if (!stream_can_seek(stream) || std::fseek(stream, static_cast<long>(size), SEEK_CUR) != 0) {
+        const bool skipped =
+            stream_can_seek(stream) && std::fseek(stream, static_cast<long>(size), SEEK_CUR) == 0;
+        if (!skipped) {
             std::clearerr(stream);
             std::array<std::uint8_t, max_palette_entries * palette_entry_size> dropped{};
             read_palette(stream, dropped.data(), entries);

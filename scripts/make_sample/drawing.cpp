@@ -365,7 +365,8 @@ std::vector<std::uint8_t> make_shape_file(int planes, Draw draw) {
     for (int n = 0; n < shape_count; ++n) {
         canvas c = make_canvas(shape_size);
         draw(c, n);
-        pack_planar(c, planes, std::span(data).subspan(static_cast<std::size_t>(n) * record, record));
+        const std::size_t at = static_cast<std::size_t>(n) * record;
+        pack_planar(c, planes, std::span(data).subspan(at, record));
     }
     return data;
 }

@@ -18,9 +18,6 @@ constexpr std::size_t palette_size = 256 * palette_entry_size;
 const bytes indices = make_picture(width, height, 8);
 const bytes palette = test_palette(256);
 
-// One operation, given the slot under test; gives its result and message.
-using slot_operation = std::function<std::tuple<int, std::string>(buffer_slot*)>;
-
 std::tuple<int, std::string> bitmap_read(buffer_slot* palette_slot, buffer_slot* pixel_slot) {
     const file_ptr stream = stream_of(bitmap_file(width, height, 8, indices));
     bitmap_header header;
@@ -46,72 +43,81 @@ std::tuple<int, std::string> png_read(buffer_slot* palette_slot, buffer_slot* pi
     return {result, printed};
 }
 
+enum class operation { bitmap_pixels, bitmap_palette, png_pixels, png_palette, conversion };
+
+// Runs the operation with the slot under test, any other slot empty; gives
+// its result and message.
+std::tuple<int, std::string> run_with(operation op, buffer_slot* slot) {
+    buffer_slot other;
+    switch (op) {
+    case operation::bitmap_pixels:
+        return bitmap_read(&other, slot);
+    case operation::bitmap_palette:
+        return bitmap_read(slot, &other);
+    case operation::png_pixels:
+        return png_read(&other, slot);
+    case operation::png_palette:
+        return png_read(slot, &other);
+    case operation::conversion:
+        break;
+    }
+    return {convert_bitmap(width, height, 8, palette.data(), indices, 8, palette.data(), slot), ""};
+}
+
+std::size_t needed_by(operation op) {
+    return op == operation::bitmap_palette || op == operation::png_palette ? palette_size
+                                                                           : pixel_count;
+}
+
+enum class given { empty, own, offered };
+
+const std::string bitmap_small = "error: read_bitmap() - pixel buffer too small\n";
+const std::string png_small = "error: read_png() - pixel buffer too small\n";
+constexpr std::size_t short_by_one_pixel = pixel_count - 1;
+constexpr std::size_t short_by_one_entry = palette_size - palette_entry_size;
+
+// clang-format off
+const struct {
+    const char* fault;
+    operation op;
+    given slot;
+    std::size_t size; // of the caller's buffer
+    int result;
+    std::string printed;
+} slot_cases[] = {
+    {"bitmap_pixels_not_allocated", operation::bitmap_pixels, given::empty, 0, 0, ""},
+    {"bitmap_pixels_beside_an_own_buffer", operation::bitmap_pixels, given::own, pixel_count, 0,
+     ""},
+    {"bitmap_pixels_overrun_an_own_buffer", operation::bitmap_pixels, given::own,
+     short_by_one_pixel, -1, bitmap_small},
+    {"bitmap_pixels_overrun_an_offered_buffer", operation::bitmap_pixels, given::offered,
+     short_by_one_pixel, 0, ""},
+    {"bitmap_palette_overruns_an_own_buffer", operation::bitmap_palette, given::own,
+     short_by_one_entry, -1, "error: read_bitmap() - palette buffer too small\n"},
+    {"bitmap_palette_refuses_an_offered_buffer", operation::bitmap_palette, given::offered,
+     short_by_one_entry, 0, ""},
+    {"bitmap_palette_beside_an_offered_buffer", operation::bitmap_palette, given::offered,
+     palette_size, 0, ""},
+    {"png_pixels_not_allocated", operation::png_pixels, given::empty, 0, 0, ""},
+    {"png_pixels_overrun_an_own_buffer", operation::png_pixels, given::own, short_by_one_pixel, -1,
+     png_small},
+    {"png_pixels_beside_an_offered_buffer", operation::png_pixels, given::offered, pixel_count, 0,
+     ""},
+    {"png_pixels_overrun_an_offered_buffer", operation::png_pixels, given::offered,
+     short_by_one_pixel, 0, ""},
+    {"png_palette_overruns_an_own_buffer", operation::png_palette, given::own, short_by_one_entry,
+     -1, png_small},
+    {"conversion_not_allocating", operation::conversion, given::empty, 0, 0, ""},
+    {"conversion_overruns_an_own_buffer", operation::conversion, given::own, short_by_one_pixel,
+     -1, ""},
+    {"conversion_beside_an_own_buffer", operation::conversion, given::own, pixel_count, 0, ""},
+    {"conversion_refuses_an_offered_buffer", operation::conversion, given::offered,
+     short_by_one_pixel, 0, ""},
+};
+// clang-format on
+
 TEST(buffer_slot, every_operation_keeps_the_one_rule_for_a_callers_buffer) {
-    // A reader's operation on one of its two slots, the other left empty.
-    const auto on_pixels = [](auto read) {
-        return slot_operation([read](buffer_slot* slot) {
-            buffer_slot palette_slot;
-            return read(&palette_slot, slot);
-        });
-    };
-    const auto on_palette = [](auto read) {
-        return slot_operation([read](buffer_slot* slot) {
-            buffer_slot pixel_slot;
-            return read(slot, &pixel_slot);
-        });
-    };
-    const slot_operation bitmap_pixels = on_pixels(bitmap_read);
-    const slot_operation bitmap_palette = on_palette(bitmap_read);
-    const slot_operation png_pixels = on_pixels(png_read);
-    const slot_operation png_palette = on_palette(png_read);
-    const slot_operation conversion = [](buffer_slot* slot) {
-        return std::tuple(
-            convert_bitmap(width, height, 8, palette.data(), indices, 8, palette.data(), slot),
-            std::string());
-    };
-    enum class given { empty, own, offered };
-    const std::string bitmap_small = "error: read_bitmap() - pixel buffer too small\n";
-    const std::string png_small = "error: read_png() - pixel buffer too small\n";
-    const struct {
-        const char* fault;
-        const slot_operation& operation;
-        given slot;
-        std::size_t size; // of the caller's buffer
-        std::size_t needed;
-        int result;
-        std::string printed;
-    } cases[] = {
-        {"bitmap_pixels_not_allocated", bitmap_pixels, given::empty, 0, pixel_count, 0, ""},
-        {"bitmap_pixels_beside_an_own_buffer", bitmap_pixels, given::own, pixel_count, pixel_count,
-         0, ""},
-        {"bitmap_pixels_overrun_an_own_buffer", bitmap_pixels, given::own, pixel_count - 1,
-         pixel_count, -1, bitmap_small},
-        {"bitmap_pixels_overrun_an_offered_buffer", bitmap_pixels, given::offered, pixel_count - 1,
-         pixel_count, 0, ""},
-        {"bitmap_palette_overruns_an_own_buffer", bitmap_palette, given::own, palette_size - 4,
-         palette_size, -1, "error: read_bitmap() - palette buffer too small\n"},
-        {"bitmap_palette_refuses_an_offered_buffer", bitmap_palette, given::offered,
-         palette_size - 4, palette_size, 0, ""},
-        {"bitmap_palette_beside_an_offered_buffer", bitmap_palette, given::offered, palette_size,
-         palette_size, 0, ""},
-        {"png_pixels_not_allocated", png_pixels, given::empty, 0, pixel_count, 0, ""},
-        {"png_pixels_overrun_an_own_buffer", png_pixels, given::own, pixel_count - 1, pixel_count,
-         -1, png_small},
-        {"png_pixels_beside_an_offered_buffer", png_pixels, given::offered, pixel_count,
-         pixel_count, 0, ""},
-        {"png_pixels_overrun_an_offered_buffer", png_pixels, given::offered, pixel_count - 1,
-         pixel_count, 0, ""},
-        {"png_palette_overruns_an_own_buffer", png_palette, given::own, palette_size - 4,
-         palette_size, -1, png_small},
-        {"conversion_not_allocating", conversion, given::empty, 0, pixel_count, 0, ""},
-        {"conversion_overruns_an_own_buffer", conversion, given::own, pixel_count - 1, pixel_count,
-         -1, ""},
-        {"conversion_beside_an_own_buffer", conversion, given::own, pixel_count, pixel_count, 0,
-         ""},
-        {"conversion_refuses_an_offered_buffer", conversion, given::offered, pixel_count - 1,
-         pixel_count, 0, ""},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : slot_cases) {
         bytes buffer(c.size + 1, 0xEE); // one guard byte past the size given
         buffer_slot slot;
         if (c.slot == given::own) {
@@ -119,14 +125,15 @@ TEST(buffer_slot, every_operation_keeps_the_one_rule_for_a_callers_buffer) {
         } else if (c.slot == given::offered) {
             slot = offered_slot(buffer.data(), c.size);
         }
-        EXPECT_EQ(c.operation(&slot), std::tuple(c.result, c.printed)) << c.fault;
-        const bool fits = c.slot != given::empty && c.size >= c.needed;
+        EXPECT_EQ(run_with(c.op, &slot), std::tuple(c.result, c.printed)) << c.fault;
+        const std::size_t needed = needed_by(c.op);
+        const bool fits = c.slot != given::empty && c.size >= needed;
         const bool in_place = c.result == 0 && fits;
         const bool replaced = c.result == 0 && !fits;
         EXPECT_EQ(std::tuple(slot.data == buffer.data(), slot.owned != nullptr),
                   std::tuple(in_place || (c.result < 0 && c.slot != given::empty), replaced))
             << c.fault;
-        EXPECT_TRUE(!replaced || slot.size >= c.needed) << c.fault;
+        EXPECT_TRUE(!replaced || slot.size >= needed) << c.fault;
         // A buffer that is not used, or not large enough, is not written.
         EXPECT_TRUE(in_place || buffer == bytes(c.size + 1, 0xEE)) << c.fault;
         EXPECT_EQ(buffer.back(), 0xEE) << c.fault;
