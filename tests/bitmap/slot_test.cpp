@@ -43,15 +43,14 @@ std::tuple<int, std::string> png_read(buffer_slot* palette_slot, buffer_slot* pi
     return {result, printed};
 }
 
-enum class operation { bitmap_pixels, bitmap_palette, png_pixels, png_palette, conversion };
+// The bitmap reader's pixel slot has its own table in the reader's tests.
+enum class operation { bitmap_palette, png_pixels, png_palette, conversion };
 
 // Runs the operation with the slot under test, any other slot empty; gives
 // its result and message.
 std::tuple<int, std::string> run_with(operation op, buffer_slot* slot) {
     buffer_slot other;
     switch (op) {
-    case operation::bitmap_pixels:
-        return bitmap_read(&other, slot);
     case operation::bitmap_palette:
         return bitmap_read(slot, &other);
     case operation::png_pixels:
@@ -71,7 +70,6 @@ std::size_t needed_by(operation op) {
 
 enum class given { empty, own, offered };
 
-const std::string bitmap_small = "error: read_bitmap() - pixel buffer too small\n";
 const std::string png_small = "error: read_png() - pixel buffer too small\n";
 constexpr std::size_t short_by_one_pixel = pixel_count - 1;
 constexpr std::size_t short_by_one_entry = palette_size - palette_entry_size;
@@ -85,13 +83,6 @@ const struct {
     int result;
     std::string printed;
 } slot_cases[] = {
-    {"bitmap_pixels_not_allocated", operation::bitmap_pixels, given::empty, 0, 0, ""},
-    {"bitmap_pixels_beside_an_own_buffer", operation::bitmap_pixels, given::own, pixel_count, 0,
-     ""},
-    {"bitmap_pixels_overrun_an_own_buffer", operation::bitmap_pixels, given::own,
-     short_by_one_pixel, -1, bitmap_small},
-    {"bitmap_pixels_overrun_an_offered_buffer", operation::bitmap_pixels, given::offered,
-     short_by_one_pixel, 0, ""},
     {"bitmap_palette_overruns_an_own_buffer", operation::bitmap_palette, given::own,
      short_by_one_entry, -1, "error: read_bitmap() - palette buffer too small\n"},
     {"bitmap_palette_refuses_an_offered_buffer", operation::bitmap_palette, given::offered,

@@ -107,27 +107,5 @@ TEST(read_shape_files, reads_both_files_and_releases_the_image_on_every_failure)
     }
 }
 
-TEST(read_shape_files, kept_image_is_the_one_the_files_were_read_from) {
-    KZ_SKIP_WITHOUT_HOST_TOOLS();
-    scratch_dir dir;
-    const std::string first = make_disk(dir, "first.img", {{"TILES.CH", tiles}, {"NPC.CH", npc}});
-    const bytes other_tiles = pattern(tiles_ch_size, 3);
-    const std::string second =
-        make_disk(dir, "second.img", {{"TILES.CH", other_tiles}, {"NPC.CH", npc}});
-    bytes tiles_buffer(tiles_ch_size);
-    bytes npc_buffer(npc_ch_size);
-    disk_image kept;
-    // A record that already holds an image is loaded afresh.
-    ASSERT_EQ(read_shape_files(first.c_str(), xdf_disk_offset, tiles_buffer, npc_buffer, &kept), 0);
-    ASSERT_EQ(read_shape_files(second.c_str(), xdf_disk_offset, tiles_buffer, npc_buffer, &kept),
-              0);
-    EXPECT_EQ(kept.path, second);
-    EXPECT_TRUE(tiles_buffer == other_tiles);
-    bytes again(tiles_ch_size);
-    ASSERT_EQ(read_disk_file(&kept, "TILES.CH", again, 1), 0);
-    EXPECT_TRUE(again == other_tiles);
-    release_disk_image(&kept);
-}
-
 } // namespace
 } // namespace kz::test
