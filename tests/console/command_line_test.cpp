@@ -14,16 +14,18 @@
 namespace kz::test {
 namespace {
 
-// The settings of a program that has each kind of row: a value option that
-// starts set and one that does not, a flag that sets two settings, one that
-// turns a setting off, and two positional slots.
+// The settings of a program that has each kind of row.
 struct settings {
+    // set by value options, one of them set from the start
     const char* disk = "default.img";
     const char* output = nullptr;
-    const char* first = nullptr;
-    const char* second = nullptr;
+    // set by two flags that each set both
     bool tiles = true;
     bool npc = true;
+    // filled by positional arguments
+    const char* first = nullptr;
+    const char* second = nullptr;
+    // set by flags of one setting each, one turning it off
     bool water = true;
     bool dungeon = false;
 };
@@ -57,13 +59,14 @@ std::string summary(const settings& run) {
 std::tuple<int, std::string, std::string> parse(std::vector<std::string> args, bool blank_line) {
     settings run;
     const option_row options[] = {
-        usage_option("--help", print_test_usage),
-        value_option("--disk", "no disk\n", &run.disk),
-        value_option("--write", "no output\n", &run.output),
+        // Rows stand in any order: each name matches one row alone.
+        flag_option("--dungeon", &run.dungeon),
+        flag_option("--no-remake-water", &run.water, false),
         flag_option("--only-tiles", {&run.tiles, true}, {&run.npc, false}),
         flag_option("--only-npc", {&run.tiles, false}, {&run.npc, true}),
-        flag_option("--no-remake-water", &run.water, false),
-        flag_option("--dungeon", &run.dungeon),
+        value_option("--disk", "no disk\n", &run.disk),
+        value_option("--write", "no output\n", &run.output),
+        usage_option("--help", print_test_usage),
     };
     const std::array<const char**, 2> positional = {&run.first, &run.second};
     args.insert(args.begin(), "program");
