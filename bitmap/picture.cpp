@@ -9,18 +9,29 @@
 namespace kz {
 namespace {
 
-// A format's marks: the ending of a file name that asks for it, and the
-// first byte of its files. A name or a first byte that no row has is BMP's.
+// A format's marks: the ending of a file name that asks for it, the first
+// byte of its files, and whether a reader judges its size before its pixels
+// (picture_reader). A name or a first byte that no row has is BMP's.
 struct picture_marks {
     picture_format format;
     const char* extension;
     int first_byte;
+    bool size_before_pixels;
 };
 
 constexpr std::array<picture_marks, 2> picture_formats = {{
-    {picture_format::bmp, ".bmp", 'B'},
-    {picture_format::png, ".png", png_first_byte},
+    {picture_format::bmp, ".bmp", 'B', false},
+    {picture_format::png, ".png", png_first_byte, true},
 }};
+
+const picture_marks& marks_of(picture_format format) {
+    for (const picture_marks& marks : picture_formats) {
+        if (marks.format == format) {
+            return marks;
+        }
+    }
+    return picture_formats[0];
+}
 
 bool ends_with_ignoring_case(const char* text, const char* ending) {
     const std::size_t length = std::strlen(text);
@@ -81,6 +92,7 @@ int read_picture_header(std::FILE* stream, picture_reader* reader) {
         std::ungetc(first, stream);
     }
     reader->format = picture_format_for_first_byte(first);
+    reader->size_before_pixels = marks_of(reader->format).size_before_pixels;
     reader->stream = stream;
     if (reader->format == picture_format::png) {
         const int result = read_png_header(stream, &reader->png);

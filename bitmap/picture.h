@@ -54,6 +54,11 @@ struct picture_reader {
     // count (its palette with it up to 8 bits); for a PNG 8 (indices, and a
     // palette of 256 entries) or 24 (blue, green, red), as png_reader says.
     int bit_count = 0;
+    // Whether the picture's size is to be judged before its pixels are read:
+    // a PNG's header alone may claim any size, and its pixels must be
+    // inflated to be read, so it is judged first; a bitmap's rows are read as
+    // they stand, and what its reader finds wrong with them is said first.
+    bool size_before_pixels = false;
     std::FILE* stream = nullptr;
     bitmap_header bitmap; // a BMP's headers
     png_reader png;       // a PNG's decoder

@@ -1,6 +1,6 @@
-// The changers' sheet loading: a sheet's size is judged from its picture's
-// header, whatever the format, before any pixel is read; what is read is
-// brought to the sheet's colours.
+// The changers' sheet loading: a PNG's size is judged from its header before
+// any pixel is decoded, a bitmap's once its rows are read (what is wrong
+// with them is said first); what is read is brought to the sheet's colours.
 #include "tools/chg_shapes/sheet_bitmap.h"
 
 #include "bitmap/picture.h"
@@ -35,7 +35,7 @@ bytes sheet_file(picture_format format, std::uint32_t width, std::int32_t height
 const std::string size_error = "bitmap size error 'sheet' ";
 const std::string read_error = "read error 'sheet'\n";
 
-TEST(load_sheet_stream, sizes_are_judged_from_the_header_and_pixels_take_the_sheet_colours) {
+TEST(load_sheet_stream, png_sizes_are_judged_first_bitmap_rows_first_and_pixels_take_the_sheet_colours) {
     const struct {
         const char* fault;
         bytes file;
@@ -43,8 +43,11 @@ TEST(load_sheet_stream, sizes_are_judged_from_the_header_and_pixels_take_the_she
         std::string printed;
         int rows;
     } cases[] = {
-        {"bitmap_of_the_wrong_size_read_before_it_is_refused",
-         sheet_file(picture_format::bmp, 512, 2048, 200), -1, size_error + "512 x 2048\n", 0},
+        {"bitmap_of_the_wrong_size_accepted", sheet_file(picture_format::bmp, 512, 2048), -1,
+         size_error + "512 x 2048\n", 0},
+        {"damaged_rows_of_a_bitmap_of_the_wrong_size_not_named",
+         sheet_file(picture_format::bmp, 256, 256, 20000), -1,
+         "error: read_bitmap() - can't read bitmap data\n" + read_error, 0},
         {"png_of_the_wrong_size_decoded_before_it_is_refused",
          sheet_file(picture_format::png, 511, 1024, 40), -1, size_error + "511 x 1024\n", 0},
         {"damaged_rows_of_a_sheet_accepted", sheet_file(picture_format::bmp, 512, 1024, 5000), -1,

@@ -35,11 +35,12 @@ bool check_sheet_size(const char* path, std::uint32_t width, std::int32_t height
 
 } // namespace
 
-// The size is known from the header, so a picture of the wrong size is
-// refused before its pixels are read. A sheet-sized picture of indices is
-// read straight into the target and converted there, pixel by pixel, so
-// that no second picture's worth of memory is touched; colours, or a larger
-// picture, get a buffer of their own.
+// A picture of the wrong size is refused: a PNG from its header, before its
+// pixels are decoded; a bitmap once its rows are read, so that damaged rows
+// are reported as such. A sheet-sized picture of indices is read straight
+// into the target and converted there, pixel by pixel, so that no second
+// picture's worth of memory is touched; colours, or a larger picture, get a
+// buffer of their own.
 int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int depth,
                       const std::uint8_t* palette, std::span<std::uint8_t> target) {
     picture_reader picture;
@@ -48,16 +49,19 @@ int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int de
         return -1;
     }
     const auto height = static_cast<std::int32_t>(picture.height);
-    if (!check_sheet_size(path, picture.width, height)) {
+    if (picture.size_before_pixels && !check_sheet_size(path, picture.width, height)) {
         return -1;
     }
-    *rows_out = height / shape_size;
     buffer_slot file_palette;
     buffer_slot pixels = offered_slot(target.data(), target.size());
     if (read_picture_pixels(&picture, &file_palette, &pixels) < 0) {
         print_message("read error '%s'\n", path);
         return -1;
     }
+    if (!picture.size_before_pixels && !check_sheet_size(path, picture.width, height)) {
+        return -1;
+    }
+    *rows_out = height / shape_size;
     buffer_slot target_slot = borrowed_slot(target.data(), target.size());
     if (convert_bitmap(sheet_width, height, picture.bit_count, file_palette.data,
                        std::span<const std::uint8_t>(pixels.data, pixels.size), depth, palette,
