@@ -28,6 +28,9 @@ enum class container_result {
 
 // Each module checks every offset it takes against the file, and records
 // sectors by their ID through add_sector.
+using container_reader = container_result (*)(std::span<const std::uint8_t> file, const char* path,
+                                              std::vector<disk_layout>* disks);
+
 container_result read_fdi_container(std::span<const std::uint8_t> file, const char* path,
                                     std::vector<disk_layout>* disks);
 container_result read_d88_container(std::span<const std::uint8_t> file, const char* path,
@@ -40,6 +43,32 @@ container_result read_dim_container(std::span<const std::uint8_t> file, const ch
                                     std::vector<disk_layout>* disks);
 container_result read_dcp_container(std::span<const std::uint8_t> file, const char* path,
                                     std::vector<disk_layout>* disks);
+container_result read_raw_container(std::span<const std::uint8_t> file, const char* path,
+                                    std::vector<disk_layout>* disks);
+
+// A file name pattern that a container circulates under. The usage lines
+// list some of them, in the order of usage_rank (0: not listed), each pair
+// its own machine's first.
+enum : std::uint8_t { pc98_machine = 1, x68k_machine = 2 };
+
+struct image_pattern {
+    const char* glob;            // "*.d88": the extension, in any case
+    std::uint8_t machines = 0;   // whose disks go by this name, for the usage lines
+    std::uint8_t usage_rank = 0;
+};
+
+// One row of the recognition table.
+struct container_format {
+    const char* name; // as the documents name it: "D88"
+    container_reader read;
+    std::span<const image_pattern> patterns;
+};
+
+// The rows in the order recognition tries them: the containers' own marks,
+// then an FDI header that describes this disk, then a file of exactly the
+// raw disk's length. A file that none claims is read at the pair's fixed
+// offset and has no row.
+extern const std::span<const container_format> container_formats;
 
 // The raw disk from offset on, as many whole units as the file holds there
 // (all of them for a raw image, more or fewer for a file read at the pair's
@@ -55,11 +84,14 @@ disk_layout linear_layout(std::int64_t file_length, std::int64_t offset);
 disk_layout flagged_track_layout(std::span<const std::uint8_t> file, std::int64_t header_size,
                                  std::int64_t flags_at);
 
-// Finds the file's container in the order that keeps marks first: the
-// containers' own marks, an FDI header that describes this disk, a file of
-// exactly the raw disk's length. not_this when none claims it.
+// Whether the name ends in the pattern's extension, in any case.
+bool pattern_matches(const image_pattern& pattern, const char* name);
+
+// Finds the file's container by the rows of container_formats, in order;
+// *format is the row that claims it, or null (not_this) when none does.
 container_result recognise_container(std::span<const std::uint8_t> file, const char* path,
-                                     disk_container* container, std::vector<disk_layout>* disks);
+                                     const container_format** format,
+                                     std::vector<disk_layout>* disks);
 
 // The two refusals every module may give, each after its message: the
 // container holds a disk of another kind (2DD, 1.44 MB, other sector

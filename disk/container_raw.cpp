@@ -7,6 +7,15 @@
 
 namespace kz {
 
+container_result read_raw_container(std::span<const std::uint8_t> file, const char*,
+                                    std::vector<disk_layout>* disks) {
+    if (static_cast<std::int64_t>(file.size()) != raw_disk_length) {
+        return container_result::not_this;
+    }
+    disks->push_back(linear_layout(raw_disk_length, 0));
+    return container_result::found;
+}
+
 disk_layout linear_layout(std::int64_t file_length, std::int64_t offset) {
     disk_layout layout;
     const std::int64_t count = file_length > offset ? (file_length - offset) / disk_unit_size : 0;

@@ -6,7 +6,10 @@
 #include "terminal/terminal.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 namespace kz {
 
@@ -133,32 +136,102 @@ void mark_overlaps(disk_layout* layout) {
     }
 }
 
+namespace {
+
+// The names each container goes by. Each pair's usage line lists the
+// ranked ones: its default image's first, then the rest of its own
+// machine's, then the other machine's, each part by rank.
+constexpr image_pattern nfd_patterns[] = {{"*.nfd", pc98_machine, 6}};
+constexpr image_pattern fdd_patterns[] = {{"*.fdd", pc98_machine, 7}};
+constexpr image_pattern dim_patterns[] = {{"*.dim", x68k_machine, 1}};
+constexpr image_pattern d88_patterns[] = {{"*.d88", pc98_machine | x68k_machine, 5},
+                                          {"*.88d"}, {"*.d98"}, {"*.98d"}, {"*.d77"}, {"*.d68"}};
+constexpr image_pattern dcp_patterns[] = {{"*.dcp", pc98_machine, 8}, {"*.dcu"}};
+constexpr image_pattern fdi_patterns[] = {{"*.fdi", pc98_machine, 4}};
+constexpr image_pattern raw_patterns[] = {{"*.hdm", pc98_machine, 3},
+                                          {"*.xdf", x68k_machine, 2}, {"*.2hd"}, {"*.dup"}};
+
+constexpr container_format formats[] = {
+    {"NFD", read_nfd_container, nfd_patterns}, {"FDD", read_fdd_container, fdd_patterns},
+    {"DIM", read_dim_container, dim_patterns}, {"D88", read_d88_container, d88_patterns},
+    {"DCP", read_dcp_container, dcp_patterns}, {"FDI", read_fdi_container, fdi_patterns},
+    {"raw", read_raw_container, raw_patterns},
+};
+
+} // namespace
+
+const std::span<const container_format> container_formats = formats;
+
 container_result recognise_container(std::span<const std::uint8_t> file, const char* path,
-                                     disk_container* container, std::vector<disk_layout>* disks) {
+                                     const container_format** format,
+                                     std::vector<disk_layout>* disks) {
     disks->clear();
-    const struct {
-        disk_container kind;
-        container_result (*read)(std::span<const std::uint8_t>, const char*,
-                                 std::vector<disk_layout>*);
-    } marked[] = {{disk_container::nfd, read_nfd_container},
-                  {disk_container::fdd, read_fdd_container},
-                  {disk_container::dim, read_dim_container},
-                  {disk_container::d88, read_d88_container},
-                  {disk_container::dcp, read_dcp_container},
-                  {disk_container::fdi, read_fdi_container}};
-    for (const auto& candidate : marked) {
-        const container_result result = candidate.read(file, path, disks);
+    *format = nullptr;
+    for (const container_format& row : container_formats) {
+        const container_result result = row.read(file, path, disks);
         if (result != container_result::not_this) {
-            *container = candidate.kind;
+            *format = &row;
             return result;
         }
     }
-    if (static_cast<std::int64_t>(file.size()) == raw_disk_length) {
-        *container = disk_container::raw;
-        disks->push_back(linear_layout(raw_disk_length, 0));
-        return container_result::found;
-    }
     return container_result::not_this;
+}
+
+bool pattern_matches(const image_pattern& pattern, const char* name) {
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+    // Every pattern is "*." and an extension.
+    const std::size_t suffix = std::strlen(pattern.glob) - 1;
+    const std::size_t length = std::strlen(name);
+    if (length < suffix) {
+        return false;
+    }
+    for (std::size_t i = 0; i < suffix; ++i) {
+        const auto want = static_cast<unsigned char>(pattern.glob[1 + i]);
+        const auto have = static_cast<unsigned char>(name[length - suffix + i]);
+        if (lower(want) != lower(have)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* image_format_list(const char* default_image) {
+    static std::array<char, 256> list{};
+    const image_pattern* own_default = nullptr;
+    int highest_rank = 0;
+    for (const container_format& row : container_formats) {
+        for (const image_pattern& pattern : row.patterns) {
+            if (pattern.usage_rank != 0 && own_default == nullptr &&
+                pattern_matches(pattern, default_image)) {
+                own_default = &pattern;
+            }
+            highest_rank = std::max<int>(highest_rank, pattern.usage_rank);
+        }
+    }
+    const std::uint8_t own = own_default != nullptr ? own_default->machines : 0;
+    // Part 0 is the default's pattern, 1 the rest of the pair's machine, 2 the others.
+    auto part_of = [&](const image_pattern& pattern) {
+        return &pattern == own_default ? 0 : (pattern.machines & own) != 0 ? 1 : 2;
+    };
+    std::size_t used = 0;
+    list[0] = '\0';
+    for (int part = 0; part < 3; ++part) {
+        for (int rank = 1; rank <= highest_rank; ++rank) {
+            for (const container_format& row : container_formats) {
+                for (const image_pattern& pattern : row.patterns) {
+                    if (pattern.usage_rank != rank || part_of(pattern) != part) {
+                        continue;
+                    }
+                    const int written = std::snprintf(list.data() + used, list.size() - used,
+                                                      "%s%s", used == 0 ? "" : " ", pattern.glob);
+                    if (written > 0 && static_cast<std::size_t>(written) < list.size() - used) {
+                        used += static_cast<std::size_t>(written);
+                    }
+                }
+            }
+        }
+    }
+    return list.data();
 }
 
 } // namespace kz

@@ -74,7 +74,8 @@ struct sector_place {
     std::uint8_t fill = 0;
 };
 
-enum class disk_container : std::uint8_t { fixed_offset, raw, fdi, d88, nfd, fdd, dim, dcp };
+// A row of the table of containers (see container.h).
+struct container_format;
 
 // The loaded image file and its unpacked FAT: one entry (the stored 12-bit
 // value) per unit. An empty record (default, failed load, released) has no
@@ -82,8 +83,7 @@ enum class disk_container : std::uint8_t { fixed_offset, raw, fdi, d88, nfd, fdd
 // replacements change it, never the file.
 struct disk_image {
     std::string path;               // the image, as messages name it
-    std::int32_t disk_offset = 0;   // where the fixed layout puts unit 0
-    disk_container container = disk_container::fixed_offset;
+    const container_format* format = nullptr; // its container; null: read at the fixed offset
     file_content content;           // the whole file
     std::vector<std::uint8_t> appended; // sectors stored past the file's end
     std::vector<sector_place> units;    // where each unit lies
@@ -102,6 +102,11 @@ int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset
 // stream is the caller's to close.
 int load_disk_stream(disk_image* disk, std::FILE* stream, const char* path,
                      std::int32_t disk_offset, std::span<const char* const> wanted = {});
+
+// The image file patterns of the usage lines, separated by spaces: the
+// default image's first, then the others of its machine, then the rest.
+// The text lives as long as the program.
+const char* image_format_list(const char* default_image);
 
 // Frees the image and the FAT and clears the record so it can be loaded again.
 void release_disk_image(disk_image* disk);

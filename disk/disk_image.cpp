@@ -175,12 +175,55 @@ void touch_files(const disk_image* disk, std::span<const char* const> wanted) {
     }
 }
 
+// The file's bytes in the record: mapped where the system allows (the
+// extractor looks at a fifth of the image and the changer changes less, and
+// a mapping costs only the pages that are used), read whole otherwise, with
+// the messages of each step.
+int take_image_bytes(disk_image* disk, std::FILE* stream, const char* path) {
+    if (map_file_content(stream, max_image_length, &disk->content)) {
+        return 0;
+    }
+    return read_disk_stream(disk, stream, path);
+}
+
+// The disks the file holds: those its container gives, or what the pair has
+// always read, the disk at its fixed offset.
+int find_disks(disk_image* disk, std::int32_t disk_offset, std::vector<disk_layout>* disks) {
+    const std::span<const std::uint8_t> file = content_bytes(disk->content);
+    const char* path = disk->path.c_str();
+    const container_result found = recognise_container(file, path, &disk->format, disks);
+    if (found == container_result::refused) {
+        return -1;
+    }
+    if (found == container_result::not_this) {
+        const auto length = static_cast<std::int64_t>(file.size());
+        const std::int64_t needed = static_cast<std::int64_t>(disk_offset) + min_disk_length;
+        if (disk_offset < 0 || length < needed) {
+            print_message("disk image too short '%s' %d < %d\n", path, static_cast<int>(length),
+                          static_cast<int>(needed));
+            return -1;
+        }
+        disks->push_back(linear_layout(length, disk_offset));
+    }
+    return 0;
+}
+
+// The one disk to read: of several, the one that holds the wanted files;
+// the only one if its volume can be read.
+int settle_disk(disk_image* disk, std::vector<disk_layout>* disks,
+                std::span<const char* const> wanted) {
+    if (disks->size() > 1) {
+        return choose_disk(disk, disks, wanted);
+    }
+    disk->units = std::move(disks->front().units);
+    return volume_readable(disk, true) ? 0 : -1;
+}
+
 } // namespace
 
 int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset,
                     std::span<const char* const> wanted) {
     release_disk_image(disk);
-    disk->disk_offset = disk_offset;
 
     // A folder opens on some systems and not on others; on none can it be
     // read, and that is what is said on all of them.
@@ -199,56 +242,16 @@ int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset
 int load_disk_stream(disk_image* disk, std::FILE* stream, const char* path,
                      std::int32_t disk_offset, std::span<const char* const> wanted) {
     release_disk_image(disk);
-    disk->disk_offset = disk_offset;
-    try {
-        disk->path = path;
-    } catch (const std::bad_alloc&) {
-        print_message("memory exhaust!\n");
-        return fail_load(disk);
-    }
-
-    // A regular file is mapped rather than read: the extractor looks at a
-    // fifth of the image and the changer changes less, and a mapping costs
-    // only the pages that are used. Anything else is read whole, with the
-    // messages of each step.
-    if (!map_file_content(stream, max_image_length, &disk->content) &&
-        read_disk_stream(disk, stream, path) != 0) {
-        return fail_load(disk);
-    }
-    const std::span<const std::uint8_t> file = content_bytes(disk->content);
-    const auto length = static_cast<std::int64_t>(file.size());
-
     std::vector<disk_layout> disks;
     try {
-        const container_result found = recognise_container(file, path, &disk->container, &disks);
-        if (found == container_result::refused) {
+        disk->path = path;
+        if (take_image_bytes(disk, stream, path) != 0 || find_disks(disk, disk_offset, &disks) != 0 ||
+            settle_disk(disk, &disks, wanted) != 0) {
             return fail_load(disk);
-        }
-        if (found == container_result::not_this) {
-            // What the pair has always read: the disk at its fixed offset.
-            const std::int64_t needed = static_cast<std::int64_t>(disk_offset) + min_disk_length;
-            if (disk_offset < 0 || length < needed) {
-                print_message("disk image too short '%s' %d < %d\n", path, static_cast<int>(length),
-                              static_cast<int>(needed));
-                return fail_load(disk);
-            }
-            disk->container = disk_container::fixed_offset;
-            disks.push_back(linear_layout(length, disk_offset));
         }
     } catch (const std::bad_alloc&) {
         print_message("memory exhaust!\n");
         return fail_load(disk);
-    }
-
-    if (disks.size() > 1) {
-        if (choose_disk(disk, &disks, wanted) != 0) {
-            return fail_load(disk);
-        }
-    } else {
-        disk->units = std::move(disks.front().units);
-        if (!volume_readable(disk, true)) {
-            return fail_load(disk);
-        }
     }
     if (!decode_fat12(disk, &disk->fat)) {
         print_message("can't get fat '%s' offset=%08X\n", path, static_cast<unsigned>(disk_offset));
@@ -271,8 +274,7 @@ void release_disk_image(disk_image* disk) {
     std::vector<sector_place>().swap(disk->units);
     std::vector<std::int32_t>().swap(disk->fat);
     std::string().swap(disk->path);
-    disk->disk_offset = 0;
-    disk->container = disk_container::fixed_offset;
+    disk->format = nullptr;
 }
 
 bool unit_readable(const disk_image* disk, std::int64_t unit, bool report) {

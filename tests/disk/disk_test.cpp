@@ -88,7 +88,7 @@ std::span<const std::uint8_t> image_of(const disk_image& d) {
 }
 
 bool is_empty(const disk_image& d) {
-    return d.disk_offset == 0 && d.units.empty() && image_of(d).empty() && d.fat.empty() &&
+    return d.format == nullptr && d.units.empty() && image_of(d).empty() && d.fat.empty() &&
            d.path.empty();
 }
 
@@ -105,8 +105,11 @@ TEST(load_disk_image, fdi_and_xdf_of_one_disk_give_the_same_fat) {
     ASSERT_EQ(load_disk_image(&from_fdi, dir.file("d.fdi").c_str(), fdi_disk_offset), 0);
     ASSERT_EQ(load_disk_image(&from_xdf, dir.file("d.fdi").c_str(), fdi_disk_offset), 0);
     ASSERT_EQ(load_disk_image(&from_xdf, dir.file("d.xdf").c_str(), xdf_disk_offset), 0);
-    EXPECT_EQ(std::tuple(from_fdi.disk_offset, from_fdi.units.size()), std::tuple(4096, 1232u));
-    EXPECT_EQ(std::tuple(from_xdf.disk_offset, from_xdf.units.size()), std::tuple(0, 1232u));
+    // Neither header describes the disk: both are read at their fixed offset.
+    EXPECT_EQ(std::tuple(from_fdi.format, from_fdi.units.front().offset, from_fdi.units.size()),
+              std::tuple(nullptr, 4096, 1232u));
+    EXPECT_EQ(std::tuple(from_xdf.format, from_xdf.units.front().offset, from_xdf.units.size()),
+              std::tuple(nullptr, 0, 1232u));
     EXPECT_TRUE(std::ranges::equal(image_of(from_fdi), fdi) &&
                 std::ranges::equal(image_of(from_xdf), xdf));
     EXPECT_EQ(from_xdf.fat, from_fdi.fat);

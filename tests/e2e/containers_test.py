@@ -1,8 +1,8 @@
 """The extractors and changers on one disk in every container: raw (HDM),
 FDI, D88 (old and new header, several disks in one file), NFD (both
-revisions), FDD, DIM and DCP. The containers are written here from their
-published layouts around disks made by mkfs.fat and mcopy, with whatever
-each lets us shuffle shuffled, and MAME's floptool converts each one back
+revisions), FDD, DIM and DCP. The containers are written by disk_containers
+from their published layouts around disks made by mkfs.fat and mcopy, with
+whatever each lets us shuffle shuffled, and MAME's floptool converts each one back
 to the raw disk: a mistake in a writer here cannot hide one in the programs'
 readers. Then each program must do on the container what it does on the raw
 disk, and a changed container must be the input with only the shape files'
@@ -18,166 +18,12 @@ import unittest
 from pathlib import Path
 from types import SimpleNamespace
 
-from kztest import (BUILDS, COLOURS, PC98, X68K, Image, KzTestCase, build_disk, file_clusters, magick,
+from disk_containers import SEC, UNITS, d88, d88_tracks, dcp, dim, fdd, fdi, nfd0, nfd1, sector, several
+from kztest import (BUILDS, COLOURS, Image, KzTestCase, build_disk, file_clusters, magick,
                     run_program, shape_disk, snapshot, work_dir)
 
 FLOPTOOL = os.environ.get("KZ_FLOPTOOL", "/usr/bin/floptool")
-SEC, TRACKS, UNITS = 1024, 154, 1232
 SHEET, MASK = "sheet.bmp", "mask.bmp"
-
-
-def sector(disk, unit):
-    return disk[unit * SEC:(unit + 1) * SEC]
-
-
-# Each writer gives the container and, for every unit whose data it stores,
-# where that data lies in the file.
-
-def fdi(disk):
-    header = struct.pack("<8I", 0, 0x90, 4096, len(disk), SEC, 8, 2, 77).ljust(4096, b"\0")
-    return header + disk, {u: 4096 + u * SEC for u in range(UNITS)}
-
-
-def d88_tracks(disk, rng=None):
-    """Per track its sectors as [C, H, R, N, status, data], in an order of rng's choosing."""
-    tracks = {}
-    for t in range(TRACKS):
-        records = [[t // 2, t % 2, r, 3, 0, sector(disk, t * 8 + r - 1)] for r in range(1, 9)]
-        if rng:
-            rng.shuffle(records)
-        tracks[t] = records
-    return tracks
-
-
-def d88(tracks, rng=None, old=False, media=0x20, big_endian_counts=False, offsets=None, size=None):
-    header_size, entries = (0x2A0, 160) if old else (0x2B0, 164)
-    order = sorted(tracks)
-    if rng:
-        rng.shuffle(order)
-    body, table, places = bytearray(), [0] * entries, {}
-    for t in order:
-        table[t] = header_size + len(body)
-        for c, h, r, n, status, data in tracks[t]:
-            count = struct.pack(">H" if big_endian_counts else "<H", len(tracks[t]))
-            body += struct.pack("<4B", c, h, r, n) + count + struct.pack("<BBB5xH", 0, 0, status, len(data))
-            places.setdefault((c * 2 + h) * 8 + r - 1, header_size + len(body))
-            body += data
-    for t, offset in (offsets or {}).items():
-        table[t] = offset
-    total = header_size + len(body) if size is None else size
-    header = b"VARNHOLM".ljust(17, b"\0") + bytes(9) + bytes([0, media]) + struct.pack("<I", total)
-    return header + struct.pack(f"<{entries}I", *table) + bytes(body), places
-
-
-def several(*containers):
-    """Disks one after another in one file; the places of the last but one are kept."""
-    image, places = b"", {}
-    for i, (data, where) in enumerate(containers):
-        if i == len(containers) - 2:
-            places = {u: len(image) + o for u, o in where.items()}
-        image += data
-    return image, places
-
-
-def nfd0(disk, rng):
-    table, data, places = bytearray(163 * 26 * 16), bytearray(), {}
-    header_size = 0x120 + len(table)
-    for t in range(163):
-        records = list(range(1, 9)) if t < TRACKS else []
-        rng.shuffle(records)
-        for e in range(26):
-            at = (t * 26 + e) * 16
-            if e >= len(records):
-                table[at] = 0xFF
-                continue
-            r = records[e]
-            table[at:at + 11] = bytes([t // 2, t % 2, r, 3, 1, 0, 0, 0, 0, 0, 0x90])
-            places[t * 8 + r - 1] = header_size + len(data)
-            data += sector(disk, t * 8 + r - 1)
-    head = bytearray(b"T98FDDIMAGE.R0".ljust(0x110, b"\0"))
-    head[0x10:0x1C] = b"kz container"
-    head += struct.pack("<IBB10x", header_size, 0, 2)
-    return bytes(head + table + data), places
-
-
-def nfd1(disk, rng, specials=(), map_offsets=None):
-    """Track maps right after the header; specials lists units that get a
-    special-read entry (and its data) besides their plain sector."""
-    maps, offsets = bytearray(), [0] * 164
-    layout = []
-    for t in range(TRACKS):
-        offsets[t] = 0x3C0 + len(maps)
-        records = list(range(1, 9))
-        rng.shuffle(records)
-        extra = [u for u in specials if u // 8 == t]
-        maps += struct.pack("<HH12x", len(records), len(extra))
-        for r in records:
-            maps += bytes([t // 2, t % 2, r, 3, 1, 0, 0, 0, 0, 0, 0, 0x90]) + bytes(4)
-        for u in extra:
-            maps += bytes([0x46, t // 2, t % 2, u % 8 + 1, 3, 0, 0x40, 0x20, 0x20, 1]) + struct.pack("<IBx", SEC, 0x90)
-        layout.append((t, records, extra))
-    header_size = 0x3C0 + len(maps)
-    data, places = bytearray(), {}
-    for t, records, extra in layout:
-        for r in records:
-            places[t * 8 + r - 1] = header_size + len(data)
-            data += sector(disk, t * 8 + r - 1)
-        for u in extra:
-            data += bytes(b ^ 0x5A for b in sector(disk, u)) * 2  # retry count 1: two reads
-    offsets = [map_offsets.get(t, o) for t, o in enumerate(offsets)] if map_offsets else offsets
-    head = bytearray(b"T98FDDIMAGE.R1".ljust(0x110, b"\0"))
-    head += struct.pack("<IBB10x", header_size, 0, 2) + struct.pack("<164I", *offsets) + bytes(16)
-    return bytes(head + maps + data), places
-
-
-def fdd(disk, rng, fill=lambda data: len(set(data)) == 1, pointer=None):
-    """Data in a shuffled order; sectors of one repeated byte are left
-    unstored. pointer may set an entry's data offset."""
-    table = bytearray(b"\xff" * (160 * 26 * 12))
-    head = bytearray(b"VFD1.00\0" + b"kz container".ljust(0x80, b"\0") + bytes(0xDC - 0x88))
-    data_start = len(head) + len(table) + 0x20
-    data, places = bytearray(), {}
-    units = list(range(UNITS))
-    rng.shuffle(units)
-    for u in units:
-        t, r = divmod(u, 8)
-        content = sector(disk, u)
-        at = (t * 26 + r) * 12
-        offset = 0xFFFFFFFF
-        if not fill(content):
-            places[u] = offset = data_start + len(data)
-            data += content
-        table[at:at + 12] = bytes([t // 2, t % 2, r + 1, 3, content[0], 0, 1, 1]) + struct.pack("<I", offset)
-    for u, offset in (pointer or {}).items():
-        struct.pack_into("<I", table, (u // 8 * 26 + u % 8) * 12 + 8, offset)
-    return bytes(head + table + bytes(0x20) + data), places
-
-
-def dim(disk, absent=(), kind=0, flag=None, absent_stored=False):
-    """absent tracks are left out of the file, or flagged but stored in place."""
-    flags = bytearray(0 if t in absent else 1 for t in range(170))
-    if flag:
-        flags[flag[0]] = flag[1]
-    head = (bytes([kind]) + flags + b"DIFC HEADER  ").ljust(256, b"\0")
-    body, places = bytearray(), {}
-    for t in range(TRACKS):
-        if t not in absent or absent_stored:
-            for r in range(8):
-                places[t * 8 + r] = 256 + len(body) + r * SEC
-            body += disk[t * 8 * SEC:(t + 1) * 8 * SEC]
-    return head + bytes(body), places
-
-
-def dcp(disk, absent=()):
-    """Every track stored (the all-tracks flag set), or the absent ones left out."""
-    flags = bytes(0 if t in absent else 1 for t in range(TRACKS)).ljust(160, b"\0")
-    body, places = bytearray(), {}
-    for t in range(TRACKS):
-        if t not in absent:
-            for r in range(8):
-                places[t * 8 + r] = 162 + len(body) + r * SEC
-            body += disk[t * 8 * SEC:(t + 1) * 8 * SEC]
-    return bytes([0x01]) + flags + bytes([0 if absent else 1]) + bytes(body), places
 
 
 def floptool_raw(image, kind, machine):
@@ -235,36 +81,49 @@ class ContainersTest(KzTestCase):
         self.run_ok(cwd, build.changer, "--disk", "disk.img", "--write", "out.img", SHEET, MASK)
         return (cwd / "out.bmp").read_bytes(), (cwd / "out.img").read_bytes()
 
-    def test_every_container_reads_and_writes_back_as_the_raw_disk(self):
+    def test_the_container_writers_write_the_disk_that_floptool_reads(self):
+        """The independent check of every writer and of the variants the
+        readers' unit tests take apart: floptool must read each back as the
+        raw disk."""
         f = fixture()
         rng = random.Random(1232)
         tracks = d88_tracks(f.disk, rng)
+        rows = [
+            ("raw", f.disk, "pc98", "pc98"),
+            ("FDI", fdi(f.disk)[0], "pc98_fdi", "pc98"),
+            ("D88, sectors and tracks shuffled", d88(tracks, rng)[0], "d88", "pc98"),
+            ("NFD revision 0, interleaved", nfd0(f.disk, rng)[0], "nfd", "pc98"),
+            ("NFD revision 1, interleaved", nfd1(f.disk, rng)[0], "nfd", "pc98"),
+            ("FDD, data shuffled, uniform sectors unstored", fdd(f.disk, rng)[0], "fdd", "pc98"),
+            ("DIM", dim(f.disk)[0], "dim", "xdf"),
+            ("DIM of every track, two flagged absent", dim(f.disk, absent=(3, 90), absent_stored=True)[0], "dim",
+             "xdf"),
+            ("DCP", dcp(f.disk)[0], "dcx", "pc98"),
+        ]
+        for what, image, kind, machine in rows:
+            with self.subTest(container=what):
+                self.assertTrue(floptool_raw(image, kind, machine) == f.disk, "floptool reads another disk")
+
+    def test_every_container_reads_and_writes_back_as_the_raw_disk(self):
+        f = fixture()
+        rng = random.Random(1232)
         file_units = set(f.units["TILES.CH"] + f.units["NPC.CH"])
-        # what, container, places, floptool's format and machine (None: floptool cannot read it)
+        # One row per container: what, container, places, floptool's format
+        # and machine (None: floptool cannot read it). The D88 row holds the
+        # disk second of three, the first with the older header, so that
+        # the others must stay as they were.
         rows = [
             ("raw", f.disk, {u: u * SEC for u in range(UNITS)}, "pc98", "pc98"),
             ("FDI", *fdi(f.disk), "pc98_fdi", "pc98"),
-            ("D88, sectors and tracks shuffled", *d88(tracks, rng), "d88", "pc98"),
-            # floptool trusts the sector counts, which real files get wrong
-            ("D88, old header, big-endian sector counts", *d88(tracks, old=True, big_endian_counts=True),
-             None, None),
-            ("D88, the second of three disks",
-             *several(d88(d88_tracks(f.only_tiles)), d88(tracks, rng), d88(d88_tracks(f.only_npc))), None, None),
-            ("NFD revision 0, interleaved", *nfd0(f.disk, rng), "nfd", "pc98"),
+            ("D88, the second of three disks, sectors and tracks shuffled",
+             *several(d88(d88_tracks(f.only_tiles), old=True), d88(d88_tracks(f.disk, rng), rng),
+                      d88(d88_tracks(f.only_npc))), None, None),
             ("NFD revision 1, interleaved", *nfd1(f.disk, rng), "nfd", "pc98"),
             ("FDD, data shuffled, uniform sectors unstored", *fdd(f.disk, rng), "fdd", "pc98"),
             ("DIM", *dim(f.disk), "dim", "xdf"),
-            ("DIM of every track, tracks of the files flagged absent",
-             *dim(f.disk, absent=(f.units["TILES.CH"][0] // 8, f.units["NPC.CH"][-1] // 8), absent_stored=True),
-             "dim", "xdf"),
             ("DCP", *dcp(f.disk), "dcx", "pc98"),
-            # floptool puts every track at its own place whatever the flags
-            ("DCU without the tracks no file uses", *dcp(f.disk, absent=range(140, TRACKS)), None, None),
         ]
         for what, image, places, kind, machine in rows:
-            if kind:
-                with self.subTest(container=what, check="floptool"):
-                    self.assertTrue(floptool_raw(image, kind, machine) == f.disk, "floptool reads another disk")
             cwd = self.scratch(image)
             for b in BUILDS:
                 sheet, changed = self.on_raw(b, f.disk)
@@ -295,6 +154,8 @@ class ContainersTest(KzTestCase):
                     (cwd / "out.img").unlink()
 
     def test_disks_the_programs_cannot_use_are_refused_and_nothing_is_written(self):
+        """One row per refusal; the ways each comes about are the container
+        modules' unit tests."""
         f = fixture()
         rng = random.Random(77)
         tiles, npc = f.units["TILES.CH"], f.units["NPC.CH"]
@@ -312,62 +173,43 @@ class ContainersTest(KzTestCase):
         def set_status(unit, status):
             return lambda tracks: sector_of(tracks, unit).__setitem__(4, status)
 
-        whole = len(d88_with())
-        d88_places = d88(d88_tracks(f.disk, random.Random(5)))[1]
-        cut = d88_places[t1] + 100  # inside the sector's data
-
-        def first_lost(held):
-            return chs(next(u for u in tiles if not held(u)))
         loading = "{}\nread disk image error 'disk.img'\n".format
         reading = "{}\nread disk image error 'disk.img/{}'\n".format
         changing = "{}\nwrite disk image error 'out.img/{}'\n".format
-        fdd_image, fdd_places = fdd(f.disk, random.Random(3))
+        fdd_places = fdd(f.disk, random.Random(3))[1]
         # what, image, the extractor's outcome, the changer's (None: as on the raw disk)
         rows = [
             ("D88 of a 2DD disk", d88_with(media=0x10), loading("not a 2HD disk of 1024-byte sectors 'disk.img'")),
-            ("FDI of a 1.44 MB disk", struct.pack("<8I", 0, 0x30, 4096, 1474560, 512, 18, 2, 80).ljust(4096 + 1474560,
-                                                                                                    b"\0"),
-             loading("not a 2HD disk of 1024-byte sectors 'disk.img'")),
-            ("DIM of a 2HS disk", dim(f.disk, kind=1)[0], loading("not a 2HD disk of 1024-byte sectors 'disk.img'")),
             ("DIM track flag 2", dim(f.disk, flag=(3, 2))[0], loading("broken disk image header 'disk.img'")),
             ("D88 without a directory sector", d88_with(lambda t: t[0].remove(sector_of(t, 5))),
              loading("missing sector 'disk.img' C=0 H=0 R=6")),
+            ("FDD TILES.CH sector pointing outside the file",
+             fdd(f.disk, random.Random(3), pointer={t1: 0x7FFFF000})[0],
+             reading(f"missing sector 'disk.img' {chs(t1)}", "TILES.CH")),
             ("D88 with a TILES.CH sector twice", d88_with(lambda t: t[t1 // 8].append(list(sector_of(t, t1)))),
              reading(f"duplicate sector 'disk.img' {chs(t1)}", "TILES.CH")),
             ("D88 NPC.CH sector with a CRC error", d88_with(set_status(n0, 0xB0)),
              reading(f"sector with crc error 'disk.img' {chs(n0)}", "NPC.CH")),
             ("D88 TILES.CH sector without data", d88_with(set_status(t0, 0xF0)),
              reading(f"sector without data 'disk.img' {chs(t0)}", "TILES.CH")),
-            ("D88 TILES.CH track past the end", d88_with(offsets={t1 // 8: whole + 0x10000}),
-             reading(f"missing sector 'disk.img' {first_lost(lambda u: u // 8 != t1 // 8)}", "TILES.CH")),
-            ("D88 cut inside a TILES.CH sector, its size still the whole", d88_with(size=whole)[:cut],
-             reading(f"missing sector 'disk.img' {first_lost(lambda u: d88_places[u] + SEC <= cut)}", "TILES.CH")),
+            ("FDD two sectors sharing their data",
+             fdd(f.disk, random.Random(3), pointer={t1: fdd_places[n0]})[0],
+             reading(f"overlapping sector 'disk.img' {chs(t1)}", "TILES.CH")),
             ("D88 disks none of which holds both files",
-             several(d88(d88_tracks(f.only_tiles)), d88(d88_tracks(f.only_npc)), d88(d88_tracks(f.other), media=0x10))[0],
+             several(d88(d88_tracks(f.only_tiles)), d88(d88_tracks(f.only_npc)),
+                     d88(d88_tracks(f.other), media=0x10))[0],
              loading("no disk in 'disk.img' holds TILES.CH and NPC.CH")),
             ("D88 disks two of which hold both files",
              several(d88(d88_tracks(f.disk)), d88(d88_tracks(f.other)))[0],
              loading("more than one disk in 'disk.img' holds TILES.CH and NPC.CH")),
-            ("NFD revision 0 header size past the end",
-             (lambda n: n[:0x110] + struct.pack("<I", len(n) + 1) + n[0x114:])(nfd0(f.disk, rng)[0]),
-             loading("missing sector 'disk.img' C=0 H=0 R=2")),
-            ("NFD revision 1 TILES.CH track map outside the file",
-             nfd1(f.disk, rng, map_offsets={t1 // 8: 0x7FFFFFF0})[0],
-             reading(f"missing sector 'disk.img' {first_lost(lambda u: u // 8 < t1 // 8)}", "TILES.CH")),
-            ("FDD TILES.CH sector pointing outside the file", fdd(f.disk, random.Random(3), pointer={t1: 0x7FFFF000})[0],
-             reading(f"missing sector 'disk.img' {chs(t1)}", "TILES.CH")),
-            ("FDD two sectors sharing their data",
-             fdd(f.disk, random.Random(3), pointer={t1: fdd_places[n0]})[0],
-             reading(f"overlapping sector 'disk.img' {chs(t1)}", "TILES.CH")),
-            ("FDD TILES.CH sector pointing into the table", fdd(f.disk, random.Random(3), pointer={t1: 0x100})[0],
-             reading(f"overlapping sector 'disk.img' {chs(t1)}", "TILES.CH")),
             # Readable, but not to be changed in place: a DIM track the
             # file does not hold reads as zeros; an NFD sector with
             # special-read data has other forms the change would not reach.
             ("DIM without a track of TILES.CH", dim(f.disk, absent=(t1 // 8,))[0], None,
              changing(f"can't change a track the image does not hold 'disk.img' C={t1 // 16} H={t1 // 8 % 2}",
                       "TILES.CH")),
-            ("NFD TILES.CH sector with special-read data", nfd1(f.disk, rng, specials=(t1,))[0], None,
+            ("NFD TILES.CH sector with special-read data",
+             nfd1(f.disk, rng, specials={t1: (1, bytes(b ^ 0x5A for b in sector(f.disk, t1)) * 2)})[0], None,
              changing(f"can't change a sector with special-read data 'disk.img' {chs(t1)}", "TILES.CH")),
         ]
         zeroed = bytearray(f.disk)

@@ -62,7 +62,7 @@ void print_usage() {
     print_message("        --help              print usage\n");
     print_message("\n");
     print_message("remove all mask if mask bitmap is not specified\n");
-    print_message("supported disk image formats are " KZ_IMAGE_FORMATS "\n");
+    print_message("supported disk image formats are %s\n", image_format_list(KZ_DEFAULT_IMAGE));
     print_message("write modified disk image to filename.NEW.ext if not specified\n");
 }
 

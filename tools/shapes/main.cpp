@@ -52,7 +52,7 @@ void print_usage() {
     print_message("        --no-remake-water   do not remake water shapes\n");
     print_message("        --help              print usage\n");
     print_message("\n");
-    print_message("supported disk image formats are " KZ_IMAGE_FORMATS "\n");
+    print_message("supported disk image formats are %s\n", image_format_list(KZ_DEFAULT_IMAGE));
 }
 
 void build_sheet(const settings& run) {

@@ -1,0 +1,113 @@
+// NFD files of both revisions in memory: their tables and maps, the
+// controller's status bytes, special reads, and headers that contradict
+// themselves or the file.
+#include "container_images.h"
+
+namespace kz::test {
+namespace {
+
+using enum container_result;
+using enum sector_state;
+
+const std::string broken = "broken disk image header 'img'\n";
+const std::string other_disk = "not a 2HD disk of 1024-byte sectors 'img'\n";
+
+bytes nfd0_with(const std::function<void(bytes&)>& edit) {
+    bytes file = nfd0(test_disk());
+    edit(file);
+    return file;
+}
+
+bytes nfd1_with(const std::function<void(bytes&)>& edit) {
+    bytes file = nfd1(test_disk());
+    edit(file);
+    return file;
+}
+
+std::size_t nfd1_map(const bytes& file, int track) {
+    return static_cast<std::size_t>(get_le(file, 0x120 + 4 * static_cast<std::size_t>(track), 4));
+}
+
+// Sector data of revision 1 without special reads lies in unit order.
+std::size_t nfd1_place(const bytes& file, int unit) {
+    return static_cast<std::size_t>(get_le(file, 0x110, 4)) + static_cast<std::size_t>(unit) * disk_unit_size;
+}
+
+TEST(nfd_container, each_fault_gives_its_result_message_and_units) {
+    check_cases({
+        {"nfd0_sectors_lie_in_table_order_past_unused_entries", [] { return nfd0(test_disk()); }, "NFD",
+         found, ""},
+        {"nfd0_controller_status_marks_crc_errors_and_missing_data",
+         [] {
+             return nfd0_with([](bytes& file) {
+                 file[nfd0_entry(3) + 8] = 0x20; // ST1: data error
+                 file[nfd0_entry(4) + 9] = 0x20; // ST2: data error in the data field
+                 file[nfd0_entry(5) + 8] = 0x01; // ST1: no address mark
+                 file[nfd0_entry(6) + 8] = 0x04; // ST1: no data
+                 file[nfd0_entry(7) + 9] = 0x01; // ST2: no data address mark
+             });
+         },
+         "NFD", found, "", {{3, 4, crc_error}, {5, 7, no_data}}},
+        {"nfd0_sector_with_the_id_of_another_track_still_takes_its_place_in_the_data",
+         [] { return nfd0_with([](bytes& file) { file[nfd0_entry(17)] = 9; }); }, "NFD", found, "",
+         {{17, 17, missing}}},
+        {"nfd0_data_cut_short_leaves_the_rest_missing",
+         [] { return nfd0_with([](bytes& file) { file.resize(nfd0_place(700) + 10); }); }, "NFD", found,
+         "", {{700, disk_units - 1, missing}}},
+        {"nfd0_header_size_past_the_end_leaves_every_sector_missing",
+         [] { return nfd0_with([](bytes& file) { put_le(file, 0x110, file.size() + 1, 4); }); }, "NFD",
+         found, "", {{0, disk_units - 1, missing}}},
+        {"nfd0_file_too_short_for_its_table_is_broken",
+         [] { return nfd0_with([](bytes& file) { file.resize(0x1000); }); }, "NFD", refused, broken},
+        {"nfd0_header_size_inside_its_table_is_broken",
+         [] { return nfd0_with([](bytes& file) { put_le(file, 0x110, 0x200, 4); }); }, "NFD", refused,
+         broken},
+        {"nfd0_size_code_past_7_is_broken",
+         [] { return nfd0_with([](bytes& file) { file[nfd0_entry(0) + 3] = 8; }); }, "NFD", refused,
+         broken},
+        {"nfd0_sector_of_256_bytes_on_the_disk_is_another_kind_of_disk",
+         [] { return nfd0_with([](bytes& file) { file[nfd0_entry(9) + 3] = 1; }); }, "NFD", refused,
+         other_disk},
+        {"nfd1_sectors_lie_track_after_track_behind_their_maps", [] { return nfd1(test_disk()); }, "NFD",
+         found, ""},
+        {"nfd1_special_read_locks_its_sector_and_its_data_is_passed_over",
+         [] {
+             nfd1_special twice{1, disk_unit_size, bytes(2 * disk_unit_size, 0x5A)};
+             return nfd1(test_disk(), {{40, twice}});
+         },
+         "NFD", found, "", {{40, 40, stored, sector_lock::special_read}}},
+        {"nfd1_track_map_outside_the_file_leaves_its_track_and_the_later_ones_missing",
+         [] { return nfd1(test_disk(), {}, {{7, 0x7FFFFFF0}}); }, "NFD", found, "",
+         {{56, disk_units - 1, missing}}},
+        {"nfd1_track_map_over_sector_data_makes_that_sector_overlapping",
+         [] {
+             return nfd1_with([](bytes& file) {
+                 const std::size_t map = nfd1_map(file, 5);
+                 const std::size_t moved = nfd1_place(file, 900);
+                 std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(map), 16 + 8 * 16,
+                             file.begin() + static_cast<std::ptrdiff_t>(moved));
+                 put_le(file, 0x120 + 4 * 5, moved, 4);
+             });
+         },
+         "NFD", found, "", {{900, 900, overlapping}},
+         1, 0,
+         [] {
+             bytes disk = test_disk();
+             const bytes file = nfd1(disk);
+             std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(nfd1_map(file, 5)), 16 + 8 * 16,
+                         disk.begin() + 900 * disk_unit_size);
+             return disk;
+         }},
+        {"nfd1_file_too_short_for_its_track_table_is_broken",
+         [] { return nfd1_with([](bytes& file) { file.resize(0x300); }); }, "NFD", refused, broken},
+        {"nfd1_header_size_inside_its_track_table_is_broken",
+         [] { return nfd1_with([](bytes& file) { put_le(file, 0x110, 0x200, 4); }); }, "NFD", refused,
+         broken},
+        {"nfd1_size_code_past_7_is_broken",
+         [] { return nfd1_with([](bytes& file) { file[nfd1_map(file, 2) + 16 + 3] = 9; }); }, "NFD",
+         refused, broken},
+    });
+}
+
+} // namespace
+} // namespace kz::test
