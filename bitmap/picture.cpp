@@ -2,6 +2,7 @@
 // for reading, and handing the work to that format's reader or writer.
 #include "bitmap/picture.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstring>
@@ -70,10 +71,18 @@ picture_format picture_format_for_first_byte(int first_byte) {
 }
 
 int write_picture(std::FILE* stream, picture_format format, const picture_image& image) {
+    // A top-down (negative) height has no meaning for a PNG: write_png refuses 0.
+    const auto rows = image.height > 0 ? static_cast<std::uint32_t>(image.height) : 0u;
     if (format == picture_format::png) {
-        // A top-down (negative) height has no meaning here: write_png refuses 0.
-        const auto rows = image.height > 0 ? static_cast<std::uint32_t>(image.height) : 0u;
-        return write_png(stream, image.width, rows, image.bit_count, image.palette, image.pixels);
+        return write_png(stream, image.width, rows, image.bit_count, image.palette, image.pixels,
+                         image.transparent);
+    }
+    if (image.transparent != nullptr) {
+        const std::size_t count = std::size_t{image.width} * rows;
+        if (std::any_of(image.transparent, image.transparent + count,
+                        [](std::uint8_t t) { return t != 0; })) {
+            return -1;
+        }
     }
     // An unsupported bit count leaves the header incomplete; write_bitmap
     // refuses it, so the result needs no test here.
@@ -111,9 +120,13 @@ int read_picture_header(std::FILE* stream, picture_reader* reader) {
     return result;
 }
 
-int read_picture_pixels(picture_reader* reader, buffer_slot* palette, buffer_slot* pixels) {
+int read_picture_pixels(picture_reader* reader, buffer_slot* palette, buffer_slot* pixels,
+                        transparent_pixels* transparent) {
     if (reader->format == picture_format::png) {
-        return read_png_pixels(&reader->png, palette, pixels);
+        return read_png_pixels(&reader->png, palette, pixels, transparent);
+    }
+    if (transparent != nullptr) {
+        transparent->count = 0;
     }
     return read_bitmap(reader->stream, &reader->bitmap, palette, pixels, 1);
 }

@@ -37,12 +37,18 @@ struct picture_image {
     int bit_count = 0;                     // BMP: 1, 4, 8, 16, 24 or 32; PNG: 1, 4 or 8
     const std::uint8_t* palette = nullptr; // 2, 16 or 256 entries; null writes black
     const std::uint8_t* pixels = nullptr;
+    // One byte a pixel, in the pixels' order, non-zero where the pixel is
+    // fully transparent; null where none is. Only a PNG can hold them.
+    const std::uint8_t* transparent = nullptr;
 };
 
 // Writes the whole picture to the stream: an uncompressed BMP with the
 // 40-byte header, or an indexed (at 1 bit with a black and white palette, a
-// grey) PNG of the same depth, palette and indices. 0, or a negative result
-// after the writer's message where it has one.
+// grey) PNG of the same depth, palette and indices, its transparent pixels
+// an entry of their own (see write_png). A BMP of a picture with a
+// transparent pixel is refused (-1, nothing written), as its header has no
+// alpha to keep them. 0, or a negative result after the writer's message
+// where it has one.
 int write_picture(std::FILE* stream, picture_format format, const picture_image& image);
 
 // A picture being read.
@@ -74,7 +80,11 @@ int read_picture_header(std::FILE* stream, picture_reader* reader);
 // Reads the pixels into the slots (see buffer_slot): width x height pixels
 // at the reader's bit count, and for up to 8 bits their palette. A palette
 // slot may be null (the palette is not kept), the pixel slot may not (-3).
-// 0, -1 after a message, -2 memory exhausted.
-int read_picture_pixels(picture_reader* reader, buffer_slot* palette, buffer_slot* pixels);
+// A caller that asks which pixels are fully transparent passes transparent
+// (see transparent_pixels in png.h: a count, and a slot filled only when the
+// count is not 0); a bitmap has none. 0, -1 after a message, -2 memory
+// exhausted.
+int read_picture_pixels(picture_reader* reader, buffer_slot* palette, buffer_slot* pixels,
+                        transparent_pixels* transparent = nullptr);
 
 } // namespace kz

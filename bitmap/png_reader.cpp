@@ -6,6 +6,7 @@
 // beyond them is never inflated.
 #include "bitmap/bitmap_slot.h"
 #include "bitmap/png.h"
+#include "bitmap/png_read_transparency.h"
 
 #include "terminal/terminal.h"
 
@@ -24,21 +25,6 @@ namespace {
 // file is read; these bound what a file can make the reader keep.
 constexpr std::size_t max_ancillary_chunk = std::size_t{1} << 22;
 constexpr std::size_t max_ancillary_total = std::size_t{1} << 24;
-
-int failed(int error) {
-    print_message("error: read_png() - %s\n", spng_strerror(error));
-    return -1;
-}
-
-// The slot rule of the library: an offered buffer too small for the
-// picture gives way to a new one, a caller's own is refused.
-int fill_png_slot(buffer_slot* slot, std::size_t size) {
-    const int result = fill_slot(slot, size);
-    if (result == -1) {
-        print_message("error: read_png() - pixel buffer too small\n");
-    }
-    return result;
-}
 
 // The pixels of one file byte at 1, 2 or 4 bits, leftmost first.
 template <int depth>
@@ -112,7 +98,7 @@ int decode_pixels(spng_ctx* png, const spng_ihdr& header, std::size_t count, boo
             unpack_indices(packed.data(), header.width, header.height, header.bit_depth, pixels);
         }
     }
-    return error != 0 ? failed(error) : 0;
+    return error != 0 ? png_read_failed(error) : 0;
 }
 
 // The colours the indices stand for: a ramp of greys for a grey picture,
@@ -131,7 +117,7 @@ int index_colours(spng_ctx* png, const spng_ihdr& header, std::span<const std::u
     }
     const int error = spng_get_plte(png, plte);
     if (error != 0) {
-        return failed(error);
+        return png_read_failed(error);
     }
     std::array<bool, max_palette_entries> used{};
     for (const std::uint8_t index : pixels) {
@@ -165,6 +151,25 @@ int hand_palette_out(const spng_plte& plte, buffer_slot* palette) {
 
 } // namespace
 
+void png_context_free::operator()(spng_ctx* context) const {
+    spng_ctx_free(context);
+}
+
+int png_read_failed(int error) {
+    print_message("error: read_png() - %s\n", spng_strerror(error));
+    return -1;
+}
+
+// The slot rule of the library: an offered buffer too small for the
+// picture gives way to a new one, a caller's own is refused.
+int fill_png_slot(buffer_slot* slot, std::size_t size) {
+    const int result = fill_slot(slot, size);
+    if (result == -1) {
+        print_message("error: read_png() - pixel buffer too small\n");
+    }
+    return result;
+}
+
 int read_png_header(std::FILE* stream, png_reader* reader) {
     reader->context.reset(spng_ctx_new(0));
     spng_ctx* png = reader->context.get();
@@ -181,7 +186,7 @@ int read_png_header(std::FILE* stream, png_reader* reader) {
         error = spng_get_ihdr(png, &header);
     }
     if (error != 0) {
-        return failed(error);
+        return png_read_failed(error);
     }
     reader->width = header.width;
     reader->height = header.height;
@@ -202,15 +207,19 @@ int read_png_header(std::FILE* stream, png_reader* reader) {
     return 0;
 }
 
-int read_png_pixels(png_reader* reader, buffer_slot* palette, buffer_slot* pixels) {
+int read_png_pixels(png_reader* reader, buffer_slot* palette, buffer_slot* pixels,
+                    transparent_pixels* transparent) {
     spng_ctx* png = reader->context.get();
-    if (png == nullptr || pixels == nullptr) {
+    if (png == nullptr || pixels == nullptr || (transparent != nullptr && transparent->slot == nullptr)) {
         return bitmap_no_slot;
+    }
+    if (transparent != nullptr) {
+        transparent->count = 0;
     }
     spng_ihdr header{};
     int error = spng_get_ihdr(png, &header);
     if (error != 0) {
-        return failed(error);
+        return png_read_failed(error);
     }
     const std::size_t count = std::size_t{reader->width} * reader->height;
     const bool indexed = reader->bit_count == 8;
@@ -219,7 +228,16 @@ int read_png_pixels(png_reader* reader, buffer_slot* palette, buffer_slot* pixel
         return result;
     }
 
-    result = decode_pixels(png, header, count, indexed, pixels->data);
+    // Colours with an alpha channel or a transparent colour are decoded
+    // with their alpha when the caller asks which pixels are transparent;
+    // every other picture as always, and its transparency, if any, found
+    // in its indices afterwards.
+    bool with_alpha = false;
+    if (transparent != nullptr && !indexed && png_has_alpha(png, header, &with_alpha) < 0) {
+        return -1;
+    }
+    result = with_alpha ? decode_colours_and_alpha(png, header, pixels->data, transparent)
+                        : decode_pixels(png, header, count, indexed, pixels->data);
     if (result < 0) {
         return result;
     }
@@ -227,14 +245,21 @@ int read_png_pixels(png_reader* reader, buffer_slot* palette, buffer_slot* pixel
     // checksum or a missing end is found there too.
     error = spng_decode_chunks(png);
     if (error != 0) {
-        return failed(error);
+        return png_read_failed(error);
     }
     if (!indexed) {
         return 0;
     }
+    const std::span<const std::uint8_t> indices(pixels->data, count);
     spng_plte plte{};
-    if (index_colours(png, header, std::span<const std::uint8_t>(pixels->data, count), &plte) < 0) {
+    if (index_colours(png, header, indices, &plte) < 0) {
         return -1;
+    }
+    if (transparent != nullptr) {
+        result = find_transparent_indices(png, header, indices, transparent);
+        if (result < 0) {
+            return result;
+        }
     }
     return palette != nullptr ? hand_palette_out(plte, palette) : 0;
 }

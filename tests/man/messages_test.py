@@ -22,9 +22,13 @@ BUILT = Path(sys.argv[2]) if len(sys.argv) > 2 else SOURCE / "build/release/docs
 
 # In the sources, but never printed by these programs: they look up only
 # TILES.CH and NPC.CH, and always give the bitmap readers buffers that fit;
-# the extractors never change a disk.
+# the extractors never change a disk; the PNG writer's compression has room
+# for its bound, and no program writes a transparent pixel into a picture of
+# 256 colours.
 UNREACHABLE = {"illegal filename '%s'", "error: read_bitmap() - palette buffer too small",
-               "error: read_bitmap() - pixel buffer too small", "error: read_png() - pixel buffer too small"}
+               "error: read_bitmap() - pixel buffer too small", "error: read_png() - pixel buffer too small",
+               "error: write_png() - can't compress png data",
+               "error: write_png() - no palette entry left for transparency"}
 CHANGES_ONLY = {"can't change a track the image does not hold '%s' C=%d H=%d",
                 "can't change a sector with special-read data '%s' C=%d H=%d R=%d"}
 
