@@ -25,6 +25,35 @@ const palette16 shape_palette = {
     255, 255, 255, 255, // 15 white
 };
 
+// A sheet that carries its fourth plane in its colours, so that one picture
+// is all there is and an RGB re-save loses nothing: index 8 + c shows colour
+// c (0-7) with each of its components at 192 where c has it and 64 where
+// not, a dimmed, greyer form of the colour, so the fourth plane shows at a
+// glance. The two levels are 128 apart, so two dimmed colours differ by 128
+// or more; and a dimmed colour is at least 63 from its own colour in each
+// component (sqrt(3 x 63^2) = 109 in all) and 191 from any other, so each
+// entry stands at 109 or more from every other: far enough to survive a
+// re-save, a palette reduction (GIMP's) or a colour profile's rounding.
+const palette16 mask_in_sheet_palette = {
+    //  B    G    R  fourth
+    0,   0,   0,   0, // 0 black
+    255, 0,   0,   0, // 1 blue
+    0,   0,   255, 0, // 2 red
+    255, 0,   255, 0, // 3 magenta
+    0,   255, 0,   0, // 4 green
+    255, 255, 0,   0, // 5 cyan
+    0,   255, 255, 0, // 6 yellow
+    255, 255, 255, 0, // 7 white
+    64,  64,  64,  0, // 8 dark grey: black with the fourth plane
+    192, 64,  64,  0, // 9 dim blue
+    64,  64,  192, 0, // 10 dim red
+    192, 64,  192, 0, // 11 dim magenta
+    64,  192, 64,  0, // 12 dim green
+    192, 192, 64,  0, // 13 dim cyan
+    64,  192, 192, 0, // 14 dim yellow
+    192, 192, 192, 0, // 15 light grey: white with the fourth plane
+};
+
 // Source palette for making the mask: 0-7 black, 8-15 white, so the nearest
 // mask colour is white exactly where the fourth plane is set.
 const palette16 mask_source_palette = {

@@ -53,6 +53,10 @@ using color_map = std::array<std::uint8_t, 16>;
 extern const palette16 shape_palette;       // 8 colours twice; 8-15 with fourth byte 255
 extern const palette16 mask_source_palette; // 0-7 black, 8-15 white
 extern const palette2 mask_palette;         // black, white
+// The sheet with its fourth plane in its own colours: 0-7 the eight colours,
+// 8-15 each the colour of its low three bits dimmed towards grey, at least
+// 96 apart (in RGB) from every other entry.
+extern const palette16 mask_in_sheet_palette;
 
 // Per-shape adjustment table over the 256 TILES.CH shapes.
 constexpr std::uint8_t flag_dungeon_grass = 0x01;

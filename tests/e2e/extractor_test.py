@@ -7,13 +7,17 @@ import shutil
 import unittest
 from types import SimpleNamespace
 
+from disk_containers import d88, d88_tracks
 from kztest import (BUILDS, FORMATS, GRASS_SHAPES, HALF, ROOT_END, X68K, KzTestCase, asked, bgrx, build_disk, COLOURS,
-                    encode_planar, expected_bmp_header, find_entry, indices, pixel_offset, sample_files,
-                    shape_disk, water_code, work_dir)
+                    encode_planar, expected_bmp_header, find_entry, indices, opened, pixel_offset, sample_files,
+                    shape_disk, snapshot, water_code, work_dir)
 
 SHEET_FILE, MASK_FILE = 0x40076, 0x1003E
 SHAPE_PALETTE = bgrx(COLOURS * 2, [0] * 8 + [255] * 8)
 MASK_PALETTE = bytes((0, 0, 0, 0, 255, 255, 255, 255))
+# With --mask-in-sheet, 8-15 show their colour dimmed: 192 for a component
+# the colour has, 64 for one it lacks.
+IN_SHEET_COLOURS = COLOURS + [tuple(192 if v else 64 for v in c) for c in COLOURS]
 MIRROR_MAP = bytes([0, 5, 4, 4, 2, 1, 2, 7, 8, 13, 12, 12, 10, 9, 10, 15]) + bytes(240)
 TRIANGLES = {208: lambda x, y: x + y <= 31, 209: lambda x, y: x >= y,
              210: lambda x, y: x + y >= 31, 211: lambda x, y: x <= y}
@@ -26,6 +30,7 @@ def usage(b):
             "        --dungeon           change color of grass shapes\n"
             "        --mirror-room       use alternate colors for mirror room\n"
             "        --no-remake-water   do not remake water shapes\n"
+            "        --mask-in-sheet     write mask into sheet as colors 8-15\n"
             "        --help              print usage\n"
             "\n"
             f"supported disk image formats are {FORMATS[b.kind]}\n")
@@ -124,6 +129,12 @@ class ExtractorTest(KzTestCase):
                 (["old.bmp"], b"y", asked("old.bmp") + data_error.format("old.bmp") + failed("old.bmp"), 1, {}, 65536),
                 (["out.bmp", "old.bmp"], b"n", asked("old.bmp") + failed("old.bmp"), 1, {"out.bmp": SHEET_FILE}),
                 (["both.bmp", "both.bmp"], b"y", "can't write mask over sheet 'both.bmp'\n"),
+                # Refused before the disk is read (it is not there) and
+                # before an existing mask is asked about.
+                (["--mask-in-sheet", "--disk", "missing.img", "out.png", "mask.png"], b"",
+                 "can't use mask bitmap with --mask-in-sheet 'mask.png'\n"),
+                (["out.bmp", "old.bmp", "--mask-in-sheet"], b"y",
+                 "can't use mask bitmap with --mask-in-sheet 'old.bmp'\n"),
                 (["nodir/out.bmp"], b"", "open error 'nodir/out.bmp'\n" + failed("nodir/out.bmp")),
                 (["/dev/full"], b"y", asked("/dev/full") + data_error.format("/dev/full") + failed("/dev/full")),
             ])
@@ -150,6 +161,25 @@ class ExtractorTest(KzTestCase):
                     outputs.append(sheet + mask)
             if len(outputs) == 2:
                 self.assertSame(outputs[0], outputs[1], f"{options}: the FDI and XDF builds' bitmaps")
+
+    def test_mask_in_sheet_writes_one_sheet_whose_colours_carry_the_fourth_plane(self):
+        f = fixture()
+        options = ["--no-remake-water", "--mask-in-sheet"]
+        for b in BUILDS:
+            for container, image in (("own", b.wrap(f.disk)), ("d88", d88(d88_tracks(f.disk))[0])):
+                for name in ("sheet.png", "sheet.bmp"):
+                    with self.subTest(build=str(b), container=container, sheet=name):
+                        cwd = work_dir()
+                        (cwd / "disk.img").write_bytes(image)
+                        self.run_tool(b.extractor, *options, "--disk", "disk.img", name, cwd=cwd)
+                        self.assertEqual(sorted(snapshot(cwd)), ["disk.img", name], "files made")
+                        picture = opened(cwd / name)
+                        self.assertEqual((picture.mode, picture.size), ("P", (512, 1024)))
+                        self.assertEqual(picture.getpalette()[:48], [v for c in IN_SHEET_COLOURS for v in c])
+                        self.assertPixelsEqual(picture.tobytes(), expected_sheet(f.sheet, options), 512)
+                        if name.endswith(".bmp"):
+                            self.assertEqual((cwd / name).read_bytes()[:118], expected_bmp_header(512, 1024, 4)
+                                             + bgrx(IN_SHEET_COLOURS, [0] * 16))
 
     def test_planar_bits_land_on_their_pixels(self):
         # (file, byte, bits, x, y, colour): shape n, plane p, line l begins at

@@ -183,6 +183,36 @@ TEST(shape_tables, palettes_repeat_their_colours_and_the_mirror_keeps_bit_3) {
               std::tuple(2, 1, 3));
 }
 
+// The sheet that carries its fourth plane: 0-7 the eight colours as ever;
+// every entry far enough from every other (96 in RGB) that an RGB re-save,
+// a palette reduction or a colour profile's rounding cannot merge two; and
+// 8 + c reads as colour c dimmed, nearer to c than to any other of 0-7.
+TEST(shape_tables, mask_in_sheet_colours_stand_apart_and_keep_the_eight) {
+    const auto distance2 = [](int a, int b) {
+        int sum = 0;
+        for (int k = 0; k < 3; ++k) {
+            const int d = mask_in_sheet_palette[4 * a + k] - mask_in_sheet_palette[4 * b + k];
+            sum += d * d;
+        }
+        return sum;
+    };
+    for (int i = 0; i < 16; ++i) {
+        for (int j = 0; j < i; ++j) {
+            EXPECT_GE(distance2(i, j), 96 * 96) << "entries " << i << " and " << j;
+        }
+    }
+    for (int c = 0; c < 8; ++c) {
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(mask_in_sheet_palette[4 * c + k], shape_palette[4 * c + k]) << c;
+        }
+        int nearest = 0;
+        for (int other = 1; other < 8; ++other) {
+            nearest = distance2(8 + c, other) < distance2(8 + c, nearest) ? other : nearest;
+        }
+        EXPECT_EQ(nearest, c) << "entry " << 8 + c << " is no dimmed form of colour " << c;
+    }
+}
+
 // Where each marked shape takes shape 3's pixels: the shores' water half
 // (diagonal included), the opposite half for the inverted shores 228-231,
 // and for 96-111 wherever shape n + 16 is drawn.

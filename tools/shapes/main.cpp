@@ -1,6 +1,7 @@
 // kzpc98shapes / kzx68kshapes: takes TILES.CH and NPC.CH out of a disk image
 // of the Varnholm disk and writes all 512 shapes as one 4-bit bitmap (the
-// shape sheet) and, on request, a 1-bit mask bitmap.
+// shape sheet) and, on request, a 1-bit mask bitmap; or, with
+// --mask-in-sheet, the sheet alone, its fourth plane in colours of its own.
 //
 // Both programs are built from this file; the build gives the disk data
 // offset in an image file that no container claims (4096 for FDI, 0 for
@@ -29,6 +30,7 @@ struct settings {
     bool dungeon = false;
     bool mirror_room = false;
     bool remake_water = true;
+    bool mask_in_sheet = false;
 };
 
 // The work areas are fixed for the whole run, so the program itself never
@@ -50,6 +52,7 @@ void print_usage() {
     print_message("        --dungeon           change color of grass shapes\n");
     print_message("        --mirror-room       use alternate colors for mirror room\n");
     print_message("        --no-remake-water   do not remake water shapes\n");
+    print_message("        --mask-in-sheet     write mask into sheet as colors 8-15\n");
     print_message("        --help              print usage\n");
     print_message("\n");
     print_message("supported disk image formats are %s\n", image_format_list(KZ_DEFAULT_IMAGE));
@@ -81,6 +84,12 @@ int run_extractor(const settings& run) {
         print_message("no output bitmap file\n");
         return 1;
     }
+    // The sheet carries the mask itself: a mask bitmap beside it would be
+    // a second copy to keep in step, the very thing the option ends.
+    if (run.mask_in_sheet && run.mask_path != nullptr) {
+        print_message("can't use mask bitmap with --mask-in-sheet '%s'\n", run.mask_path);
+        return 1;
+    }
     // Before anything is read or asked: a sheet or mask named like the disk
     // image (the default image, when --disk was forgotten) would replace it.
     if (refuse_output_over_input(run.output_path, {run.disk_path}) < 0 ||
@@ -97,7 +106,8 @@ int run_extractor(const settings& run) {
     }
     build_sheet(run);
 
-    if (write_bitmap_file(run.output_path, sheet_width, sheet_height, 4, shape_palette.data(),
+    const palette16& palette = run.mask_in_sheet ? mask_in_sheet_palette : shape_palette;
+    if (write_bitmap_file(run.output_path, sheet_width, sheet_height, 4, palette.data(),
                           sheet.data()) < 0) {
         print_message("write bitmap file error '%s'\n", run.output_path);
         return 1;
@@ -136,6 +146,7 @@ int main(int argc, char** argv) {
         flag_option("--dungeon", &run.dungeon),
         flag_option("--mirror-room", &run.mirror_room),
         flag_option("--no-remake-water", &run.remake_water, false),
+        flag_option("--mask-in-sheet", &run.mask_in_sheet),
     };
     const std::array<const char**, 2> positional = {&run.output_path, &run.mask_path};
     const command_line line = {
