@@ -27,24 +27,35 @@ std::tuple<int, std::string> bitmap_read(buffer_slot* palette_slot, buffer_slot*
     return {result, printed};
 }
 
-std::tuple<int, std::string> png_read(buffer_slot* palette_slot, buffer_slot* pixel_slot) {
-    const bytes file = written_by([](std::FILE* s) {
-        EXPECT_EQ(write_png(s, width, height, 8, palette.data(), indices.data()), 0);
+// With a slot for the transparent pixels, every other pixel of the
+// picture is transparent.
+std::tuple<int, std::string> png_read(buffer_slot* palette_slot, buffer_slot* pixel_slot,
+                                      buffer_slot* transparent_slot = nullptr) {
+    bytes clear(pixel_count);
+    for (std::size_t i = 0; i < clear.size(); i += 2) {
+        clear[i] = 1;
+    }
+    const bytes file = written_by([&](std::FILE* s) {
+        EXPECT_EQ(write_png(s, width, height, 8, palette.data(), indices.data(),
+                            transparent_slot != nullptr ? clear.data() : nullptr),
+                  0);
     });
     const file_ptr stream = stream_of(file);
     png_reader reader;
+    transparent_pixels transparent{transparent_slot};
     int result = 0;
     const std::string printed = printed_by([&] {
         result = read_png_header(stream.get(), &reader);
         if (result == 0) {
-            result = read_png_pixels(&reader, palette_slot, pixel_slot);
+            result = read_png_pixels(&reader, palette_slot, pixel_slot,
+                                     transparent_slot != nullptr ? &transparent : nullptr);
         }
     });
     return {result, printed};
 }
 
 // The bitmap reader's pixel slot has its own table in the reader's tests.
-enum class operation { bitmap_palette, png_pixels, png_palette, conversion };
+enum class operation { bitmap_palette, png_pixels, png_palette, png_transparent, conversion };
 
 // Runs the operation with the slot under test, any other slot empty; gives
 // its result and message.
@@ -57,6 +68,10 @@ std::tuple<int, std::string> run_with(operation op, buffer_slot* slot) {
         return png_read(&other, slot);
     case operation::png_palette:
         return png_read(slot, &other);
+    case operation::png_transparent: {
+        buffer_slot pixels;
+        return png_read(&other, &pixels, slot);
+    }
     case operation::conversion:
         break;
     }
@@ -98,6 +113,13 @@ const struct {
      short_by_one_pixel, 0, ""},
     {"png_palette_overruns_an_own_buffer", operation::png_palette, given::own, short_by_one_entry,
      -1, png_small},
+    {"png_transparent_pixels_not_allocated", operation::png_transparent, given::empty, 0, 0, ""},
+    {"png_transparent_pixels_overrun_an_own_buffer", operation::png_transparent, given::own,
+     short_by_one_pixel, -1, png_small},
+    {"png_transparent_pixels_beside_an_offered_buffer", operation::png_transparent, given::offered,
+     pixel_count, 0, ""},
+    {"png_transparent_pixels_overrun_an_offered_buffer", operation::png_transparent,
+     given::offered, short_by_one_pixel, 0, ""},
     {"conversion_not_allocating", operation::conversion, given::empty, 0, 0, ""},
     {"conversion_overruns_an_own_buffer", operation::conversion, given::own, short_by_one_pixel,
      -1, ""},
