@@ -1,8 +1,10 @@
-// PNG reading, of any size and kind: header, pixels, then the nearest-colour
-// conversion that the changers make. Whatever the file, a read either fails
-// with -1 (or -2) or gives a whole picture whose indices lie in its palette;
-// a picture that was read, written again as a 4-bit PNG and read back keeps
-// its indices.
+// PNG reading, of any size and kind: header, pixels (and, when asked, which
+// are fully transparent), then the nearest-colour conversion that the
+// changers make. Whatever the file, a read either fails with -1 (or -2) or
+// gives a whole picture whose indices lie in its palette, and a count of
+// transparent pixels that the map holds exactly; a picture that was read,
+// written again as a 4-bit PNG (its transparent pixels with it) and read
+// back keeps its indices and its transparent pixels.
 #include "bitmap/png.h"
 #include "fuzz/fuzz_input.h"
 
@@ -49,18 +51,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // Mode bit 1: a caller's buffer offered for the pixels, large enough for
-    // indices only.
-    std::vector<std::uint8_t> own(static_cast<std::size_t>(pixel_count));
+    // indices only. Mode bit 4: the transparent pixels asked for.
+    const auto count = static_cast<std::size_t>(pixel_count);
+    std::vector<std::uint8_t> own(count);
     buffer_slot palette;
     buffer_slot pixels = (mode & 1) != 0 ? offered_slot(own.data(), own.size()) : buffer_slot{};
-    result = read_png_pixels(&reader, &palette, &pixels);
+    buffer_slot clear;
+    transparent_pixels transparent{&clear};
+    const bool ask = (mode & 4) != 0;
+    result = read_png_pixels(&reader, &palette, &pixels, ask ? &transparent : nullptr);
     if (result != 0) {
         require(result == -1 || result == -2, "read_png_pixels fails with -1 or -2");
         return 0;
     }
-    const std::size_t bytes = static_cast<std::size_t>(pixel_count) * (reader.bit_count / 8);
+    const std::size_t bytes = count * (reader.bit_count / 8);
     require(pixels.data != nullptr && pixels.size >= bytes, "the pixel buffer holds the picture");
     require((reader.bit_count == 8) == (palette.data != nullptr), "indices come with a palette");
+    require((transparent.count == 0) == (clear.data == nullptr),
+            "the map is filled when, and only when, a pixel is transparent");
+    if (transparent.count != 0) {
+        std::size_t marked = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            require(clear.data[i] <= 1, "the map holds 0 or 1 a pixel");
+            marked += clear.data[i];
+        }
+        require(marked == transparent.count, "the count is the map's");
+    }
 
     buffer_slot converted;
     const int width = static_cast<int>(reader.width);
@@ -69,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                             std::span<const std::uint8_t>(pixels.data, bytes), 4, colours.data(),
                             &converted);
     require(result == 0, "a picture that was read converts");
-    for (std::size_t i = 0; i < static_cast<std::size_t>(pixel_count); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         require(converted.data[i] < 16, "converted indices lie in the palette");
     }
 
@@ -77,8 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((mode & 2) == 0) {
         return 0;
     }
+    const std::uint8_t* written_clear = transparent.count != 0 ? clear.data : nullptr;
     written_bytes out;
-    require(write_png(out.get(), reader.width, reader.height, 4, colours.data(), converted.data) == 0,
+    require(write_png(out.get(), reader.width, reader.height, 4, colours.data(), converted.data,
+                      written_clear) == 0,
             "a picture writes as PNG");
     const std::vector<std::uint8_t> file = out.take();
     std::vector<std::uint8_t> file_copy;
@@ -86,13 +104,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     png_reader back;
     buffer_slot back_palette;
     buffer_slot back_pixels;
+    buffer_slot back_clear;
+    transparent_pixels back_transparent{&back_clear};
     require(again && read_png_header(again.get(), &back) == 0 &&
-                read_png_pixels(&back, &back_palette, &back_pixels) == 0,
+                read_png_pixels(&back, &back_palette, &back_pixels, &back_transparent) == 0,
             "a written PNG reads back");
     require(back.width == reader.width && back.height == reader.height && back.bit_count == 8,
             "the size and kind come back");
-    require(std::memcmp(back_pixels.data, converted.data, static_cast<std::size_t>(pixel_count)) == 0,
-            "the indices come back");
+    require(back_transparent.count == transparent.count &&
+                (written_clear == nullptr || std::memcmp(back_clear.data, written_clear, count) == 0),
+            "the transparent pixels come back");
+    for (std::size_t i = 0; i < count; ++i) {
+        require((written_clear != nullptr && written_clear[i] != 0) ||
+                    back_pixels.data[i] == converted.data[i],
+                "the opaque pixels' indices come back");
+    }
     require(std::memcmp(back_palette.data, colours.data(), colours.size()) == 0,
             "the palette comes back");
     return 0;
