@@ -112,7 +112,7 @@ class Page:
               element.dispatchEvent(new Event('change'));
             };
             if (version !== null) set('version', 'value', version);
-            for (const id of ['no-remake-water', 'dungeon', 'mirror-room', 'cga'])
+            for (const id of ['no-remake-water', 'dungeon', 'mirror-room', 'mask-in-sheet', 'cga'])
               set(id, 'checked', checks.includes(id));
             if (format !== null) set('format', 'value', format);
             if (only !== null) set('only', 'value', only);""",

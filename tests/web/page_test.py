@@ -97,6 +97,9 @@ class ExtractTest(PageCase):
         ("KZ_Varnholm.d88", "pc98", ("no-remake-water",), "bmp"),
         ("kz-varnholm.xdf", "x68k", ("dungeon", "mirror-room"), "bmp"),
         ("KZ_Varnholm.fdi", "pc98", ("dungeon", "mirror-room", "no-remake-water"), "png"),
+        # The sheet alone, its colours 8-15 carrying the mask.
+        ("KZ_Varnholm.d88", "pc98", ("mask-in-sheet", "no-remake-water"), "png"),
+        ("kz-varnholm.xdf", "x68k", ("mask-in-sheet",), "bmp"),
     ]
 
     def test_downloads_equal_the_extractors_output(self):
@@ -106,8 +109,10 @@ class ExtractTest(PageCase):
                 self.page.set_choices(version=version, checks=checks, picture_format=picture_format)
                 result = self.page.choose("disk", SAMPLE / name)
                 extension = "." + picture_format
-                args = ["--disk", name, *(f"--{check}" for check in checks),
-                        "shapes" + extension, "mask" + extension]
+                adjustments = [f"--{check}" for check in checks if check != "mask-in-sheet"]
+                pictures = ["shapes" + extension] + (["mask" + extension] if "mask-in-sheet" not in checks else [])
+                args = ["--disk", name, *adjustments, *(["--mask-in-sheet"] if "mask-in-sheet" in checks else []),
+                        *pictures]
                 self.assertSameAsNative(result, PROGRAMS[version][0], args, {name: SAMPLE / name})
 
     def test_a_ticked_box_extracts_again(self):
@@ -307,8 +312,8 @@ class UseTest(PageCase):
     def test_the_tab_key_reaches_every_control(self):
         from selenium.webdriver.common.action_chains import ActionChains
         from selenium.webdriver.common.keys import Keys
-        for version, controls in (("pc98", ["version", "no-remake-water", "dungeon", "mirror-room", "format",
-                                            "disk", "sheet", "mask", "only"]),
+        for version, controls in (("pc98", ["version", "no-remake-water", "dungeon", "mirror-room", "mask-in-sheet",
+                                            "format", "disk", "sheet", "mask", "only"]),
                                   ("ega", ["version", "no-remake-water", "dungeon", "mirror-room", "cga",
                                            "format", "tiles"])):
             with self.subTest(version=version):

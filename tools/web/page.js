@@ -287,15 +287,20 @@
     status.textContent = text;
   }
 
+  // With --mask-in-sheet the sheet is the one picture: its colours 8-15
+  // carry the fourth plane, and no mask is written.
   function extract() {
     if (!chosen.disk) return;
     const ext = picture_extension();
     const sheet = "shapes" + ext;
     const mask = "mask" + ext;
+    const in_sheet = $("mask-in-sheet").checked;
+    const pictures = in_sheet ? [sheet] : [sheet, mask];
     schedule([{
       program: versions[version()].extractor,
-      args: (put) => ["--disk", put(chosen.disk, "disk"), ...adjustment_options(), sheet, mask],
-      outputs: [sheet, mask],
+      args: (put) => ["--disk", put(chosen.disk, "disk"), ...adjustment_options(),
+                      ...(in_sheet ? ["--mask-in-sheet"] : []), ...pictures],
+      outputs: pictures,
       show: (path) => (path === sheet ? { title: "Shape sheet " + sheet, kind: "shapes" }
                                       : { title: "Mask " + mask, kind: "shapes" }),
     }]);
@@ -386,7 +391,7 @@
     show_version();
     again();
   });
-  for (const id of [...adjustments, "cga", "format"]) {
+  for (const id of [...adjustments, "mask-in-sheet", "cga", "format"]) {
     $(id).addEventListener("change", again);
   }
   $("only").addEventListener("change", change);
