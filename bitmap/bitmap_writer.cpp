@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "bitmap/bitmap.h"
+#include "bitmap/row_packing.h"
 #include "terminal/terminal.h"
 
 namespace kz {
@@ -90,48 +91,6 @@ class chunk_writer {
     std::size_t used_ = 0;
     bool ok_ = true;
 };
-
-// 8 pixels to a 1-bit byte at once: the top bit of each byte of the word is
-// set where that pixel is non-zero (adding 0x7F to the low seven bits carries
-// into bit 7 unless they are all 0, and cannot carry further), and the
-// multiplication gathers bit 8i to bit 63 - i without any two partial
-// products meeting, so the top byte holds the pixels leftmost first.
-std::uint8_t pack_8_pixels(std::uint64_t pixels) {
-    constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7F;
-    constexpr std::uint64_t top = 0x8080808080808080;
-    const std::uint64_t set = (((pixels & low7) + low7) | pixels) & top;
-    return static_cast<std::uint8_t>(((set >> 7) * 0x8040201008040201) >> 56);
-}
-
-// Packs count pixels (count at most 8 * out.size()) into 1-bit bytes; a last
-// byte with fewer than 8 pixels has them in its top bits.
-void pack_1bit(const std::uint8_t* pixels, std::uint64_t count, std::uint8_t* out) {
-    std::uint64_t x = 0;
-    for (; count - x >= 8; x += 8) {
-        *out++ = pack_8_pixels(load_8(pixels + x));
-    }
-    if (x < count) {
-        std::uint8_t byte = 0;
-        for (int i = 0; x + i < count; ++i) {
-            if (pixels[x + i] != 0) {
-                byte |= static_cast<std::uint8_t>(0x80 >> i);
-            }
-        }
-        *out = byte;
-    }
-}
-
-// Packs count pixels into 4-bit bytes, the left pixel in the high nibble;
-// only a pixel's low nibble is stored. An odd last pixel gets a zero nibble.
-void pack_4bit(const std::uint8_t* pixels, std::uint64_t count, std::uint8_t* out) {
-    const std::uint64_t pairs = count / 2;
-    for (std::uint64_t i = 0; i < pairs; ++i) {
-        out[i] = static_cast<std::uint8_t>(pixels[2 * i] << 4 | (pixels[2 * i + 1] & 0x0F));
-    }
-    if (count % 2 != 0) {
-        out[pairs] = static_cast<std::uint8_t>(pixels[count - 1] << 4);
-    }
-}
 
 // Packs one buffer row into the file's form, straight into the chunk, and
 // adds the filling. Wide rows are packed a chunk at a time.

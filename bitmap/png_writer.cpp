@@ -11,6 +11,7 @@
 // the whole picture by libdeflate, which for pictures of this size is
 // several times faster than zlib's stream.
 #include "bitmap/png.h"
+#include "bitmap/row_packing.h"
 
 #include "terminal/terminal.h"
 
@@ -206,11 +207,11 @@ void pack_rows(const std::uint8_t* pixels, const std::uint8_t* transparent, std:
         const std::uint8_t* line = pixels + static_cast<std::size_t>(y) * width;
         rows[0] = filter_none;
         if (form.transparent_index < 0) {
-            // The picture's own depth: the fast forms of stored_index.
+            // The picture's own depth, packed as the bitmap writer packs it.
             if constexpr (depth == 1) {
-                pack_row<1>(width, rows + 1, [line](std::size_t x) { return line[x] != 0 ? 1u : 0u; });
+                pack_1bit(line, width, rows + 1);
             } else if constexpr (depth == 4) {
-                pack_row<4>(width, rows + 1, [line](std::size_t x) { return line[x] & 0x0Fu; });
+                pack_4bit(line, width, rows + 1);
             } else if constexpr (depth == 8) {
                 std::memcpy(rows + 1, line, width);
             }
