@@ -2,57 +2,57 @@
 #include "shapes/shapes.h"
 
 namespace kz {
+namespace {
 
-// Index bits: 1 blue, 2 red, 4 green. Entries 8-15 repeat the colours of 0-7;
-// their fourth byte of 255 is the only trace of the fourth plane in the file.
-const palette16 shape_palette = {
-    //  B    G    R  fourth
-    0,   0,   0,   0,   // 0 black
-    255, 0,   0,   0,   // 1 blue
-    0,   0,   255, 0,   // 2 red
-    255, 0,   255, 0,   // 3 magenta
-    0,   255, 0,   0,   // 4 green
-    255, 255, 0,   0,   // 5 cyan
-    0,   255, 255, 0,   // 6 yellow
-    255, 255, 255, 0,   // 7 white
-    0,   0,   0,   255, // 8 black
-    255, 0,   0,   255, // 9 blue
-    0,   0,   255, 255, // 10 red
-    255, 0,   255, 255, // 11 magenta
-    0,   255, 0,   255, // 12 green
-    255, 255, 0,   255, // 13 cyan
-    0,   255, 255, 255, // 14 yellow
-    255, 255, 255, 255, // 15 white
-};
+// The game's eight colours as blue, green, red; index bits 1 blue, 2 red,
+// 4 green.
+constexpr std::array<std::array<std::uint8_t, 3>, 8> eight_colours = {{
+    {0, 0, 0},       // 0 black
+    {255, 0, 0},     // 1 blue
+    {0, 0, 255},     // 2 red
+    {255, 0, 255},   // 3 magenta
+    {0, 255, 0},     // 4 green
+    {255, 255, 0},   // 5 cyan
+    {0, 255, 255},   // 6 yellow
+    {255, 255, 255}, // 7 white
+}};
+
+// Entry 8 + c of the sheet that carries its fourth plane: colour c with
+// each component at 192 where c has it and 64 where not.
+constexpr std::uint8_t dimmed(std::uint8_t component) {
+    return component != 0 ? 192 : 64;
+}
+
+// The eight colours, then for 8-15 the same colours or their dimmed forms,
+// with the fourth byte given for each half.
+constexpr palette16 make_palette(bool dim, std::uint8_t fourth_low, std::uint8_t fourth_high) {
+    palette16 palette{};
+    for (int i = 0; i < 16; ++i) {
+        const auto& colour = eight_colours[i % 8];
+        for (int k = 0; k < 3; ++k) {
+            palette[4 * i + k] = i >= 8 && dim ? dimmed(colour[k]) : colour[k];
+        }
+        palette[4 * i + 3] = i < 8 ? fourth_low : fourth_high;
+    }
+    return palette;
+}
+
+} // namespace
+
+// Entries 8-15 repeat the colours of 0-7; their fourth byte of 255 is the
+// only trace of the fourth plane in the file.
+constinit const palette16 shape_palette = make_palette(false, 0, 255);
 
 // A sheet that carries its fourth plane in its colours, so that one picture
 // is all there is and an RGB re-save loses nothing: index 8 + c shows colour
-// c (0-7) with each of its components at 192 where c has it and 64 where
-// not, a dimmed, greyer form of the colour, so the fourth plane shows at a
-// glance. The two levels are 128 apart, so two dimmed colours differ by 128
-// or more; and a dimmed colour is at least 63 from its own colour in each
-// component (sqrt(3 x 63^2) = 109 in all) and 191 from any other, so each
-// entry stands at 109 or more from every other: far enough to survive a
-// re-save, a palette reduction (GIMP's) or a colour profile's rounding.
-const palette16 mask_in_sheet_palette = {
-    //  B    G    R  fourth
-    0,   0,   0,   0, // 0 black
-    255, 0,   0,   0, // 1 blue
-    0,   0,   255, 0, // 2 red
-    255, 0,   255, 0, // 3 magenta
-    0,   255, 0,   0, // 4 green
-    255, 255, 0,   0, // 5 cyan
-    0,   255, 255, 0, // 6 yellow
-    255, 255, 255, 0, // 7 white
-    64,  64,  64,  0, // 8 dark grey: black with the fourth plane
-    192, 64,  64,  0, // 9 dim blue
-    64,  64,  192, 0, // 10 dim red
-    192, 64,  192, 0, // 11 dim magenta
-    64,  192, 64,  0, // 12 dim green
-    192, 192, 64,  0, // 13 dim cyan
-    64,  192, 192, 0, // 14 dim yellow
-    192, 192, 192, 0, // 15 light grey: white with the fourth plane
-};
+// c (0-7) dimmed, a greyer form of it (8 dark grey, 15 light grey), so the
+// fourth plane shows at a glance. The two levels are 128 apart, so two
+// dimmed colours differ by 128 or more; and a dimmed colour is at least 63
+// from its own colour in each component (sqrt(3 x 63^2) = 109 in all) and
+// 191 from any other, so each entry stands at 109 or more from every other:
+// far enough to survive a re-save, a palette reduction (GIMP's) or a colour
+// profile's rounding.
+constinit const palette16 mask_in_sheet_palette = make_palette(true, 0, 0);
 
 // Source palette for making the mask: 0-7 black, 8-15 white, so the nearest
 // mask colour is white exactly where the fourth plane is set.
