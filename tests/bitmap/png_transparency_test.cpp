@@ -41,10 +41,8 @@ bytes slot_bytes(const buffer_slot& slot, std::size_t size) {
 TEST(read_picture_pixels, fully_transparent_pixels_are_told_in_every_form_of_png) {
     KZ_SKIP_WITHOUT_HOST_TOOLS();
     scratch_dir dir;
-    const std::string pnmtopng =
-        (std::filesystem::path(KZ_PPMTOBMP).parent_path() / "pnmtopng").string();
     ASSERT_EQ(run(std::string(KZ_PYTHON) + " '" + KZ_TRANSPARENT_PNGS + "' '" + dir.path + "' '" +
-                  KZ_CONVERT + "' '" + pnmtopng + "'"),
+                  KZ_CONVERT + "' '" + KZ_PNMTOPNG + "'"),
               0);
     const struct {
         const char* fault;
