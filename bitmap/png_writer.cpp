@@ -38,8 +38,8 @@ constexpr std::size_t ihdr_bytes = 13;
 constexpr std::size_t max_idat_bytes = std::size_t{1} << 30;
 
 // The sheets are a few hundred kilobytes at most: the fastest level is worth
-// more than the last few per cent, which the stronger levels buy with twice
-// the time and more.
+// more than the last tenth of the file, which the stronger levels buy with
+// half as long again and more.
 constexpr int png_compression_level = 1;
 
 struct compressor_free {
