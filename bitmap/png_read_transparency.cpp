@@ -40,8 +40,7 @@ int mark_transparent(transparent_pixels* transparent, std::size_t count, std::si
 // One decoded pixel as blue, green, red, and whether its alpha is 0: from
 // RGBA of 8 bits a sample, or of 16 (in the host's byte order), which the
 // whole-picture decode to colours narrows by taking each sample's high byte.
-template <bool wide>
-bool take_pixel(const std::uint8_t* decoded, std::uint8_t* bgr) {
+template <bool wide> bool take_pixel(const std::uint8_t* decoded, std::uint8_t* bgr) {
     if constexpr (wide) {
         std::array<std::uint16_t, 4> sample{};
         std::memcpy(sample.data(), decoded, sizeof sample);
@@ -123,7 +122,8 @@ int decode_colours_and_alpha(spng_ctx* png, const spng_ihdr& header, std::uint8_
 }
 
 int find_transparent_indices(spng_ctx* png, const spng_ihdr& header,
-                             std::span<const std::uint8_t> indices, transparent_pixels* transparent) {
+                             std::span<const std::uint8_t> indices,
+                             transparent_pixels* transparent) {
     spng_trns trns{};
     const int error = spng_get_trns(png, &trns);
     if (error == SPNG_ECHUNKAVAIL) {

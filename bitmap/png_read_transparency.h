@@ -40,6 +40,7 @@ int decode_colours_and_alpha(spng_ctx* png, const spng_ihdr& header, std::uint8_
 // one grey level it names. Nothing for a picture without a tRNS chunk. 0,
 // -1 after a message, -2 memory exhausted.
 int find_transparent_indices(spng_ctx* png, const spng_ihdr& header,
-                             std::span<const std::uint8_t> indices, transparent_pixels* transparent);
+                             std::span<const std::uint8_t> indices,
+                             transparent_pixels* transparent);
 
 } // namespace kz

@@ -210,7 +210,8 @@ int read_png_header(std::FILE* stream, png_reader* reader) {
 int read_png_pixels(png_reader* reader, buffer_slot* palette, buffer_slot* pixels,
                     transparent_pixels* transparent) {
     spng_ctx* png = reader->context.get();
-    if (png == nullptr || pixels == nullptr || (transparent != nullptr && transparent->slot == nullptr)) {
+    if (png == nullptr || pixels == nullptr ||
+        (transparent != nullptr && transparent->slot == nullptr)) {
         return bitmap_no_slot;
     }
     if (transparent != nullptr) {

@@ -66,9 +66,8 @@ struct png_form {
 };
 
 bool is_black_and_white(const std::uint8_t* palette) {
-    return palette == nullptr ||
-           (palette[0] == 0 && palette[1] == 0 && palette[2] == 0 && palette[4] == 255 &&
-            palette[5] == 255 && palette[6] == 255);
+    return palette == nullptr || (palette[0] == 0 && palette[1] == 0 && palette[2] == 0 &&
+                                  palette[4] == 255 && palette[5] == 255 && palette[6] == 255);
 }
 
 // What a bitmap of that bit count stores for the pixel byte: at 1 bit any
@@ -89,8 +88,8 @@ std::uint8_t stored_index(std::uint8_t pixel, int bit_count) {
 int choose_form(int bit_count, const std::uint8_t* palette, const std::uint8_t* pixels,
                 const std::uint8_t* transparent, std::size_t count, png_form* form) {
     const bool any_transparent =
-        transparent != nullptr && std::any_of(transparent, transparent + count,
-                                              [](std::uint8_t t) { return t != 0; });
+        transparent != nullptr &&
+        std::any_of(transparent, transparent + count, [](std::uint8_t t) { return t != 0; });
     form->depth = bit_count;
     form->entries = 1 << bit_count;
     if (!any_transparent) {
@@ -290,7 +289,8 @@ int write_png(std::FILE* stream, std::uint32_t width, std::uint32_t height, int 
                     &form) < 0) {
         return -1;
     }
-    const std::uint64_t row_bytes = (std::uint64_t{width} * static_cast<unsigned>(form.depth) + 7) / 8;
+    const std::uint64_t row_bytes =
+        (std::uint64_t{width} * static_cast<unsigned>(form.depth) + 7) / 8;
     const std::uint64_t raw_bytes = (1 + row_bytes) * height;
     if (raw_bytes > std::numeric_limits<std::size_t>::max() / 2) {
         return memory_exhausted();
@@ -322,7 +322,8 @@ int write_png(std::FILE* stream, std::uint32_t width, std::uint32_t height, int 
         print_message("error: write_png() - can't compress png data\n");
         return -1;
     }
-    if (!put(stream, head.data(), head.size()) || !put_pixel_data(stream, compressed.data(), size)) {
+    if (!put(stream, head.data(), head.size()) ||
+        !put_pixel_data(stream, compressed.data(), size)) {
         print_message("error: write_png() - can't write png data\n");
         return -1;
     }

@@ -12,9 +12,9 @@ if(MINGW OR EMSCRIPTEN)
   set(KZ_LIBDEFLATE_SOURCE ${PROJECT_SOURCE_DIR}/build/deps/libdeflate
       CACHE PATH "libdeflate's source tree (Debian's source package libdeflate)")
   if(NOT EXISTS ${KZ_LIBDEFLATE_SOURCE}/lib/deflate_compress.c)
-    message(FATAL_ERROR "libdeflate's source is not in ${KZ_LIBDEFLATE_SOURCE}: run scripts/setup, "
-                        "which fetches it with apt-get source libdeflate (or set KZ_LIBDEFLATE_SOURCE "
-                        "to an unpacked libdeflate source tree)")
+    message(FATAL_ERROR "libdeflate's source is not in ${KZ_LIBDEFLATE_SOURCE}: run "
+                        "scripts/setup, which fetches it with apt-get source libdeflate (or set "
+                        "KZ_LIBDEFLATE_SOURCE to an unpacked libdeflate source tree)")
   endif()
   # The compressor, the checksums it and the PNG chunks need, and the
   # processor-feature probes that pick their fastest forms (empty where the

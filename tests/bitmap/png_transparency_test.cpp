@@ -28,7 +28,8 @@ picture_read read_whole(const bytes& file, bool ask) {
     r.transparent.slot = &r.clear;
     r.result = read_picture_header(stream.get(), &reader);
     if (r.result >= 0) {
-        r.result = read_picture_pixels(&reader, &r.palette, &r.pixels, ask ? &r.transparent : nullptr);
+        r.result =
+            read_picture_pixels(&reader, &r.palette, &r.pixels, ask ? &r.transparent : nullptr);
     }
     r.bit_count = reader.bit_count;
     return r;
@@ -107,22 +108,25 @@ TEST(write_picture, transparent_pixels_show_in_pillow_and_imagemagick) {
                       0);
         });
         write_file(dir.file("clear.png"), file);
-        ASSERT_EQ(run(std::string(KZ_PYTHON) + " -c \"import sys; from PIL import Image; "
-                                               "sys.stdout.buffer.write(Image.open(sys.argv[1])"
-                                               ".convert('RGBA').tobytes())\" '" +
+        ASSERT_EQ(run(std::string(KZ_PYTHON) +
+                      " -c \"import sys; from PIL import Image; "
+                      "sys.stdout.buffer.write(Image.open(sys.argv[1])"
+                      ".convert('RGBA').tobytes())\" '" +
                       dir.file("clear.png") + "' > '" + dir.file("pillow.rgba") + "'"),
                   0);
-        ASSERT_EQ(run(std::string(KZ_CONVERT) + " '" + dir.file("clear.png") + "' -depth 8 'RGBA:" +
-                      dir.file("magick.rgba") + "'"),
+        ASSERT_EQ(run(std::string(KZ_CONVERT) + " '" + dir.file("clear.png") +
+                      "' -depth 8 'RGBA:" + dir.file("magick.rgba") + "'"),
                   0);
         for (const char* reader : {"pillow.rgba", "magick.rgba"}) {
             const bytes rgba = read_file(dir.file(reader));
             ASSERT_EQ(rgba.size(), 4 * pixels.size()) << reader << " at " << bits << " bits";
             for (std::size_t i = 0; i < pixels.size(); ++i) {
                 const rgb colour = test_colour(pixels[i]);
-                const auto seen = std::tuple(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2], rgba[4 * i + 3]);
+                const auto seen =
+                    std::tuple(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2], rgba[4 * i + 3]);
                 if (clear[i] != 0) {
-                    EXPECT_EQ(std::get<3>(seen), 0) << reader << " pixel " << i << " at " << bits << " bits";
+                    EXPECT_EQ(std::get<3>(seen), 0)
+                        << reader << " pixel " << i << " at " << bits << " bits";
                 } else {
                     EXPECT_EQ(seen, std::tuple(colour.red, colour.green, colour.blue, 255))
                         << reader << " pixel " << i << " at " << bits << " bits";

@@ -142,13 +142,15 @@ TEST(write_png, each_picture_keeps_its_colours_and_its_transparent_pixels) {
             EXPECT_EQ(chunks.trns.size(), c.trns) << c.fault;
         }
         // tRNS: every entry before the transparent one opaque, it alone clear.
-        EXPECT_TRUE(chunks.trns.empty() || (chunks.trns.back() == 0 &&
-                                            std::count(chunks.trns.begin(), chunks.trns.end(), 255) ==
-                                                static_cast<long>(chunks.trns.size()) - 1))
+        EXPECT_TRUE(
+            chunks.trns.empty() ||
+            (chunks.trns.back() == 0 && std::count(chunks.trns.begin(), chunks.trns.end(), 255) ==
+                                            static_cast<long>(chunks.trns.size()) - 1))
             << c.fault;
 
         read_back back = read_png_file(file);
-        ASSERT_EQ(std::tuple(back.result, back.width, back.height), std::tuple(0, 9u, 5u)) << c.fault;
+        ASSERT_EQ(std::tuple(back.result, back.width, back.height), std::tuple(0, 9u, 5u))
+            << c.fault;
         const std::size_t expected_count = c.transparency ? (pixels.size() + 2) / 4 : 0;
         EXPECT_EQ(back.transparent.count, expected_count) << c.fault;
         for (std::size_t i = 0; i < pixels.size(); ++i) {
@@ -160,7 +162,8 @@ TEST(write_png, each_picture_keeps_its_colours_and_its_transparent_pixels) {
             const int index = c.bits == 1 ? (pixels[i] != 0) : pixels[i] & ((1 << c.bits) - 1);
             const std::uint8_t* ours = back.palette.data + 4 * back.pixels.data[i];
             const std::uint8_t* theirs = palette.data() + 4 * index;
-            EXPECT_EQ(std::tuple(ours[0], ours[1], ours[2]), std::tuple(theirs[0], theirs[1], theirs[2]))
+            EXPECT_EQ(std::tuple(ours[0], ours[1], ours[2]),
+                      std::tuple(theirs[0], theirs[1], theirs[2]))
                 << c.fault << " pixel " << i;
         }
     }
