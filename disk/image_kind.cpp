@@ -55,7 +55,8 @@ bool holds_fat12_boot_record(std::span<const std::uint8_t> file, std::int64_t at
     }
     const std::uint64_t root_sectors =
         (std::uint64_t{root_entries} * dir_entry_size + sector_size - 1) / sector_size;
-    const std::uint64_t system_sectors = reserved + std::uint64_t{fats} * fat_sectors + root_sectors;
+    const std::uint64_t system_sectors =
+        reserved + std::uint64_t{fats} * fat_sectors + root_sectors;
     if (total <= system_sectors) {
         return false;
     }
