@@ -2,6 +2,7 @@
 #include "shapes/change_picture.h"
 
 #include <algorithm>
+#include <array>
 
 namespace kz {
 namespace {
@@ -11,28 +12,26 @@ constexpr std::uint8_t faded_bit = 0x08;
 
 } // namespace
 
-// A faded colour keeps a quarter of each channel and takes the rest from a
-// light grey (192), so that each of the eight stays recognisable and none is
-// taken for a colour of the sheet: 0 becomes 144 and 255 becomes 207.
-const palette16 change_picture_palette = {
-    //  B    G    R  fourth
-    0,   0,   0,   0, // 0 black
-    255, 0,   0,   0, // 1 blue
-    0,   0,   255, 0, // 2 red
-    255, 0,   255, 0, // 3 magenta
-    0,   255, 0,   0, // 4 green
-    255, 255, 0,   0, // 5 cyan
-    0,   255, 255, 0, // 6 yellow
-    255, 255, 255, 0, // 7 white
-    144, 144, 144, 0, // 8 black, faded
-    207, 144, 144, 0, // 9 blue, faded
-    144, 144, 207, 0, // 10 red, faded
-    207, 144, 207, 0, // 11 magenta, faded
-    144, 207, 144, 0, // 12 green, faded
-    207, 207, 144, 0, // 13 cyan, faded
-    144, 207, 207, 0, // 14 yellow, faded
-    207, 207, 207, 0, // 15 white, faded
-};
+// Entries 0-7 are the eight colours by their index bits (1 blue, 2 red, 4
+// green); 8-15 the same faded: a quarter of each channel kept and the rest
+// taken from a light grey, so that each of the eight stays recognisable and
+// none is taken for a colour of the sheet (0 becomes 144, 255 becomes 207).
+constexpr palette16 make_change_picture_palette() {
+    constexpr int grey = 192;
+    palette16 palette{};
+    for (int i = 0; i < 16; ++i) {
+        const int index = i & colour_bits;
+        const std::array<int, 3> channels = {index & 1 ? 255 : 0, index & 4 ? 255 : 0,
+                                             index & 2 ? 255 : 0}; // blue, green, red
+        for (int c = 0; c < 3; ++c) {
+            const int value = i < 8 ? channels[c] : (channels[c] + 3 * grey) / 4;
+            palette[static_cast<std::size_t>(i * 4 + c)] = static_cast<std::uint8_t>(value);
+        }
+    }
+    return palette;
+}
+
+constinit const palette16 change_picture_palette = make_change_picture_palette();
 
 void draw_change_picture(const sheet_verdicts& verdicts, const shape_file_data& files,
                          sheet_span picture) {

@@ -211,7 +211,9 @@ int changed_shapes_with_fourth_plane(const sheet_verdicts& verdicts,
             continue;
         }
         const auto bytes = npc_ch.subspan(plane, plane_bytes);
-        count += std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; });
+        if (std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; })) {
+            ++count;
+        }
     }
     return count;
 }

@@ -50,12 +50,14 @@ std::vector<shown> shown_colours(const colour_census& census) {
     return list;
 }
 
+// Pixels of 24 bits: the entries' bytes without their fourth.
 bytes bgr(std::initializer_list<std::uint32_t> colours) {
     bytes pixels;
-    for (const std::uint32_t rgb : colours) {
-        pixels.insert(pixels.end(),
-                      {static_cast<std::uint8_t>(rgb), static_cast<std::uint8_t>(rgb >> 8),
-                       static_cast<std::uint8_t>(rgb >> 16)});
+    const bytes four = entries(colours);
+    for (std::size_t i = 0; i < four.size(); ++i) {
+        if (i % 4 != 3) {
+            pixels.push_back(four[i]);
+        }
     }
     return pixels;
 }
@@ -74,7 +76,7 @@ TEST(take_colour_census, counts_each_stray_colour_and_names_what_it_becomes) {
         {"indices of the sheet's own colours",
          4,
          4,
-         entries({0x000000, 0xFF0000, 0xFFFFFF, 0x00FFFF}),
+         padded(entries({0x000000, 0xFF0000, 0xFFFFFF, 0x00FFFF}), 16),
          {0, 1, 2, 3},
          0,
          {}},
