@@ -67,7 +67,7 @@ bool holds_fat12_boot_record(std::span<const std::uint8_t> file, std::int64_t at
 // be read whole, which no loader would take for an image either.
 bool read_whole_file(const char* path, file_content* content) {
     input_file stream = open_input_file(path);
-    if (!stream) {
+    if (!stream || !stream_can_seek(stream.get())) {
         return false;
     }
     if (map_file_content(stream.get(), max_image_length, content)) {
@@ -88,7 +88,9 @@ bool read_whole_file(const char* path, file_content* content) {
 } // namespace
 
 bool holds_disk_image(const char* path) {
-    if (path == nullptr || !path_exists(path) || names_directory(path)) {
+    // Only a regular file can be an image, and only one can be read here
+    // without waiting: a pipe would wait for a writer.
+    if (path == nullptr || !names_regular_file(path)) {
         return false;
     }
     file_content content;
