@@ -185,7 +185,7 @@ class NamesTest(KzTestCase):
         ], as_on_linux=False)
         self.check_rows(PC98.changer, cwd, [
             (["--disk", DISK, "--write", DISK, SHAPES], b"y",
-             asked(DISK) + f"open error '{DISK}'\nwrite disk image error '{DISK}'\n"),
+             CLEARED + asked(DISK) + f"open error '{DISK}'\nwrite disk image error '{DISK}'\n"),
         ], as_on_linux=False)
 
 
