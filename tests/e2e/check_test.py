@@ -201,9 +201,12 @@ class ChangeTest(KzTestCase):
                         sheet, mask = f"s.{extension}", f"m.{extension}"
                         self.run_tool(b.extractor, "--disk", image, *options, sheet, mask, cwd=cwd, stdin=b"y\ny\n",
                                       stdout=None)
+                        (cwd / f"out.{kind}").unlink(missing_ok=True)
                         self.run_tool(b.changer, "--disk", image, "--write", f"out.{kind}", sheet, mask, cwd=cwd,
-                                      stdin=b"y\n", stdout=None)
+                                      stdout=kept_lines(options))
                         self.assertSame((cwd / f"out.{kind}").read_bytes(), data, "the image put back")
+                        if b is not PC98:  # the report is the pairs' one code: one pair's is enough
+                            continue
                         # The same run, asked for a report, shows the same warnings.
                         self.run_tool(b.changer, "--disk", image, "--write", f"out.{kind}", "--check", sheet, mask,
                                       cwd=cwd, stdout=kept_lines(options) + "shapes to change 'TILES.CH' none\n"
