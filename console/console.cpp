@@ -2,6 +2,7 @@
 #include "console/console.h"
 
 #include "bitmap/picture.h"
+#include "disk/disk.h"
 #include "io/output_file.h"
 #include "io/path.h"
 #include "terminal/terminal.h"
@@ -39,6 +40,14 @@ int refuse_output_over_input(const char* output, std::initializer_list<const cha
             print_message("can't write over input '%s'\n", output);
             return -1;
         }
+    }
+    return 0;
+}
+
+int refuse_output_over_disk_image(const char* output) {
+    if (output != nullptr && holds_disk_image(output)) {
+        print_message("can't write over disk image '%s'\n", output);
+        return -1;
     }
     return 0;
 }

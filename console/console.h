@@ -19,6 +19,13 @@ int ask_yes_no_from(std::FILE* input, const char* question);
 // the output's name.
 int refuse_output_over_input(const char* output, std::initializer_list<const char*> inputs);
 
+// A picture never replaces a disk image, whatever the answer to the
+// overwrite question would be: a sheet named like an image, with --disk
+// forgotten, would cost the user the image. 0 when output is null or names
+// no file that the disk code takes for a disk image; -1 after printing
+// "can't write over disk image '%s'\n".
+int refuse_output_over_disk_image(const char* output);
+
 // Writes a bitmap file of the given size, asking first whether an existing
 // file may be overwritten: a PNG file when the name ends in ".png" (in any
 // case), else a BMP. 0 when written, -1 otherwise (declined, cannot

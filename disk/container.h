@@ -93,7 +93,8 @@ container_result recognise_container(std::span<const std::uint8_t> file, const c
                                      const container_format** format,
                                      std::vector<disk_layout>* disks);
 
-// The two refusals every module may give, each after its message: the
+// The two refusals every module may give, each after its message (none for
+// a null path): the
 // container holds a disk of another kind (2DD, 1.44 MB, other sector
 // sizes), or its own records contradict themselves.
 container_result refuse_other_disk(const char* path);

@@ -26,13 +26,19 @@ std::uint32_t file_le32(std::span<const std::uint8_t> file, std::int64_t at) {
     return get_le32(file.data() + at);
 }
 
+// Without a path the question is only whether the file is a disk image,
+// and nothing is printed.
 container_result refuse_other_disk(const char* path) {
-    print_message("not a 2HD disk of 1024-byte sectors '%s'\n", path);
+    if (path != nullptr) {
+        print_message("not a 2HD disk of 1024-byte sectors '%s'\n", path);
+    }
     return container_result::refused;
 }
 
 container_result refuse_broken_header(const char* path) {
-    print_message("broken disk image header '%s'\n", path);
+    if (path != nullptr) {
+        print_message("broken disk image header '%s'\n", path);
+    }
     return container_result::refused;
 }
 

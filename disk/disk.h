@@ -150,4 +150,27 @@ int replace_disk_file(disk_image* disk, const char* name, std::span<const std::u
 // completely written.
 int write_disk_image(const disk_image* disk, const char* path);
 
+// --- what kind of image a file is --------------------------------------
+
+// Whether the file at path is a disk image as the loader sees one: a file
+// that a container claims (or refuses as another kind of disk), or one whose
+// first sector, at byte 0 or behind an FDI header, holds a FAT12 boot
+// record. Prints nothing; false for a file that does not exist or cannot be
+// read.
+bool holds_disk_image(const char* path);
+
+// The name of the container a loaded image is written back in ("D88",
+// "raw", ...): its own, or for a file that no container claims, the layout
+// the pair reads it in at disk_offset (FDI behind 4096 bytes, raw at 0).
+const char* written_container_name(const disk_image* disk, std::int32_t disk_offset);
+
+// The container whose file names end like the last part of path ("raw"
+// for "conv.hdm"), or null when none does.
+const char* container_name_for_path(const char* path);
+
+// For an image that no container claims: when the file ends before the
+// whole disk at disk_offset, prints "disk image shorter than its disk '%s'
+// %d < %d ... read as far as it goes\n", and the work goes on.
+void warn_short_disk(const char* path, std::int64_t length, std::int64_t disk_offset);
+
 } // namespace kz

@@ -203,6 +203,7 @@ int find_disks(disk_image* disk, std::int32_t disk_offset, std::vector<disk_layo
                           static_cast<int>(needed));
             return -1;
         }
+        warn_short_disk(path, length, disk_offset);
         disks->push_back(linear_layout(length, disk_offset));
     }
     return 0;

@@ -9,6 +9,11 @@ namespace kz {
 // True when something exists under the name.
 bool path_exists(const char* path);
 
+// True when the name leads to a regular file (through a symbolic link, on
+// systems that have them), not a folder, device or pipe: what can be read
+// whole without waiting for anyone.
+bool names_regular_file(const char* path);
+
 // True when both names lead to one and the same file, however they spell it:
 // "./x", a second hard link or a symbolic link to it all count. Names of
 // files that exist compare by the files' identity; two names of which

@@ -13,6 +13,11 @@ bool path_exists(const char* path) {
     return ::stat(path, &st) == 0;
 }
 
+bool names_regular_file(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool same_identity(const char* first, const char* second) {
     struct stat a {};
     struct stat b {};

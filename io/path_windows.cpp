@@ -75,6 +75,14 @@ bool path_exists(const char* path) {
     return !wide.empty() && ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool names_regular_file(const char* path) {
+    const std::wstring wide = wide_path(path);
+    const DWORD attributes =
+        wide.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 bool same_name(std::string_view first, std::string_view second) {
     const std::wstring a = wide_path(std::string(first).c_str());
     const std::wstring b = wide_path(std::string(second).c_str());

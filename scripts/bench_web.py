@@ -6,8 +6,8 @@ the native programs' for the same work measured in the same run:
   (three of them) and opened again in one;
 - extracting the sample disk (FDI), sheet and mask as PNG: from the page
   having the file's bytes to both downloads offered;
-- changing it back, sheet and mask in as PNG: the same for the changed
-  disk image.
+- changing it back, sheet and mask in as PNG: the same for the check's
+  report and picture and the changed disk image (two runs of the changer).
 
 Each figure is the median (and the largest) of RUNS tries; the native
 programs' times are medians of as many runs, each started as a shell
@@ -51,7 +51,9 @@ def row(label, times, target):
 (work / "KZ_Varnholm.fdi").write_bytes(sample.read_bytes())
 extract = [str(bin_dir / "kzpc98shapes"), "--disk", "KZ_Varnholm.fdi", "shapes.png", "mask.png"]
 change = [str(bin_dir / "kzpc98chg_shapes"), "--disk", "KZ_Varnholm.fdi", "shapes.png", "mask.png"]
+check = [*change[:3], "--check", "--check-picture", "check.png", *change[3:]]
 native_extract = native_ms(extract, ["shapes.png", "mask.png"])
+native_check = native_ms(check, ["check.png"])
 native_change = native_ms(change, ["KZ_Varnholm.NEW.fdi"])
 
 # A browser opening the page for the first time compiles the module from
@@ -78,7 +80,8 @@ try:
     page.choose("mask", work / "mask.png")
     for _ in range(runs):
         result = page.choose("sheet", work / "shapes.png")
-        assert result.state == "done" and list(result.downloads) == ["KZ_Varnholm.NEW.fdi"], result.messages
+        assert result.state == "done" and list(result.downloads) == ["check.png", "KZ_Varnholm.NEW.fdi"], \
+            result.messages
         changed.append(result.ms)
 finally:
     page.close()
@@ -89,5 +92,6 @@ row("page ready, first opening in a new browser", first, 1000)
 row("page ready, opened again", ready, 1000)
 row("extract the sample, sheet and mask as PNG", extracted, 100)
 row("  the same, native kzpc98shapes", native_extract, None)
-row("change it back, sheet and mask as PNG", changed, 100)
-row("  the same, native kzpc98chg_shapes", native_change, None)
+row("check and change it back, sheet and mask as PNG", changed, 100)
+row("  the check, native kzpc98chg_shapes --check", native_check, None)
+row("  the change, native kzpc98chg_shapes", native_change, None)

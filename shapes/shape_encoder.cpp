@@ -35,6 +35,22 @@ template <int planes> void write_planes(std::uint8_t* record, const std::uint8_t
     }
 }
 
+// Whether the record holds exactly the planes write_planes would write.
+template <int planes> bool planes_match(const std::uint8_t* record, const std::uint8_t* square) {
+    for (int y = 0; y < shape_size; ++y) {
+        const std::uint8_t* line = square + y * sheet_width;
+        for (int k = 0; k < line_bytes; ++k) {
+            const std::uint64_t pixels = load_8(line + 8 * k);
+            for (int p = 0; p < planes; ++p) {
+                if (record[p * plane_bytes + y * line_bytes + k] != plane_byte(pixels, p)) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 void merge_mask(std::span<std::uint8_t> sheet, std::span<const std::uint8_t> mask) {
@@ -70,6 +86,29 @@ int encode_shape(int sheet_row_base, int shape_row, int shape_column,
         break;
     }
     return 0;
+}
+
+bool shape_matches_record(int sheet_row_base, int shape_row, int shape_column,
+                          std::span<const std::uint8_t> file_data, int plane_count,
+                          const_sheet_span sheet) {
+    const std::int64_t offset =
+        shape_record_offset(sheet_row_base, shape_row, shape_column, plane_count, file_data.size());
+    if (offset < 0) {
+        return false;
+    }
+    const std::uint8_t* record = file_data.data() + offset;
+    const std::uint8_t* square =
+        sheet.data() + sheet_offset(sheet_row_base + shape_row, shape_column, 0);
+    switch (plane_count) {
+    case 1:
+        return planes_match<1>(record, square);
+    case 2:
+        return planes_match<2>(record, square);
+    case 3:
+        return planes_match<3>(record, square);
+    default:
+        return planes_match<4>(record, square);
+    }
 }
 
 } // namespace kz

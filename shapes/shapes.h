@@ -95,6 +95,10 @@ int decode_shape(sheet_span sheet, int sheet_row_base, int shape_row, int shape_
 // Redraws water in the marked TILES.CH shapes from shape 3.
 void remake_water(sheet_span sheet);
 
+// The same for one shape (a shape without a water code is left alone). The
+// water and the reference shape are read from the sheet as it stands.
+void remake_water_shape(sheet_span sheet, int shape_row, int shape_column);
+
 // Replaces every sheet pixel by its mirror-room colour.
 void recolor_mirror_room(sheet_span sheet);
 
@@ -107,5 +111,12 @@ void merge_mask(std::span<std::uint8_t> sheet, std::span<const std::uint8_t> mas
 // arguments outside the sheet or the file data.
 int encode_shape(int sheet_row_base, int shape_row, int shape_column,
                  std::span<std::uint8_t> file_data, int plane_count, const_sheet_span sheet);
+
+// Whether encode_shape would write the very bytes the file holds for the
+// shape: its pixels equal the stored ones in every bit the file has a plane
+// for. False for arguments outside the sheet or the file data.
+bool shape_matches_record(int sheet_row_base, int shape_row, int shape_column,
+                          std::span<const std::uint8_t> file_data, int plane_count,
+                          const_sheet_span sheet);
 
 } // namespace kz

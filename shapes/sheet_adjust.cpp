@@ -30,41 +30,44 @@ bool in_triangle(int code, int x, int y) {
 
 } // namespace
 
+void remake_water_shape(sheet_span sheet, int shape_row, int shape_column) {
+    const int code = water_remake_code(shape_row, shape_column);
+    // Only landform shapes 1-255 can be references (0 means no remake); any
+    // other value would be a broken table entry and is left alone rather
+    // than read outside the landform rows.
+    if (code == 0 || code < -255 || code > 255) {
+        return;
+    }
+    const bool inverted = code < 0;
+    const int water_code = inverted ? -code : code;
+    for (int y = 0; y < shape_size; ++y) {
+        std::uint8_t* line = sheet.data() + sheet_offset(shape_row, shape_column, y);
+        const std::uint8_t* water = sheet.data() + sheet_offset(water_shape / sheet_columns,
+                                                                water_shape % sheet_columns, y);
+        if (is_triangle(water_code)) {
+            const int triangle = inverted ? opposite_triangle(water_code) : water_code;
+            for (int x = 0; x < shape_size; ++x) {
+                if (in_triangle(triangle, x, y)) {
+                    line[x] = water[x];
+                }
+            }
+        } else {
+            const std::uint8_t* reference =
+                sheet.data() +
+                sheet_offset(water_code / sheet_columns, water_code % sheet_columns, y);
+            for (int x = 0; x < shape_size; ++x) {
+                if ((reference[x] != 0) != inverted) {
+                    line[x] = water[x];
+                }
+            }
+        }
+    }
+}
+
 void remake_water(sheet_span sheet) {
     for (int shape_row = 0; shape_row < tiles_shape_rows; ++shape_row) {
         for (int shape_column = 0; shape_column < sheet_columns; ++shape_column) {
-            const int code = water_remake_code(shape_row, shape_column);
-            // Only landform shapes 1-255 can be references (0 means no
-            // remake); any other value would be a broken table entry and is
-            // left alone rather than read outside the landform rows.
-            if (code == 0 || code < -255 || code > 255) {
-                continue;
-            }
-            const bool inverted = code < 0;
-            const int water_code = inverted ? -code : code;
-            for (int y = 0; y < shape_size; ++y) {
-                std::uint8_t* line = sheet.data() + sheet_offset(shape_row, shape_column, y);
-                const std::uint8_t* water =
-                    sheet.data() +
-                    sheet_offset(water_shape / sheet_columns, water_shape % sheet_columns, y);
-                if (is_triangle(water_code)) {
-                    const int triangle = inverted ? opposite_triangle(water_code) : water_code;
-                    for (int x = 0; x < shape_size; ++x) {
-                        if (in_triangle(triangle, x, y)) {
-                            line[x] = water[x];
-                        }
-                    }
-                } else {
-                    const std::uint8_t* reference =
-                        sheet.data() +
-                        sheet_offset(water_code / sheet_columns, water_code % sheet_columns, y);
-                    for (int x = 0; x < shape_size; ++x) {
-                        if ((reference[x] != 0) != inverted) {
-                            line[x] = water[x];
-                        }
-                    }
-                }
-            }
+            remake_water_shape(sheet, shape_row, shape_column);
         }
     }
 }

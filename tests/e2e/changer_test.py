@@ -14,6 +14,7 @@ from kztest import (BUILDS, FORMATS, COLOURS, HALF, ROOT_END, UNIT, X68K, Image,
                     shape_disk, work_dir)
 
 EDITS = ("edited.bmp", "edited_mask.bmp", "edited_half.bmp")
+CLEARED = "no mask bitmap 'NPC.CH' {0} shapes with fourth plane ... cleared\n".format
 
 
 def usage(b):
@@ -23,6 +24,9 @@ def usage(b):
             "        --write DISK-IMG    disk image name of modified Varnholm Disk\n"
             "        --only-tiles        change landform shapes (TILES.CH) only\n"
             "        --only-npc          change npc shapes (NPC.CH) only\n"
+            "        --check             report what would change, write no disk image\n"
+            "        --check-picture BMP|PNG\n"
+            "                            picture of the sheet as written, changes marked\n"
             "        --help              print usage\n"
             "\n"
             "remove all mask if mask bitmap is not specified\n"
@@ -69,8 +73,11 @@ def fixture():
     top = bytearray((work / "sheet.bmp").read_bytes())
     struct.pack_into("<i", top, 22, -1024)
     (work / "top.bmp").write_bytes(top)
+    # Without a mask, every NPC.CH shape with a fourth-plane pixel loses it.
+    cleared = CLEARED(sum(any(npc_half[pixel_offset(n, x, y)] >= 8 for x in range(32) for y in range(32))
+                          for n in range(256)))
     return SimpleNamespace(
-        work=work, disk=disk, fragmented=fragmented, tiles=tiles, npc=npc,
+        work=work, disk=disk, fragmented=fragmented, tiles=tiles, npc=npc, cleared=cleared,
         new_tiles=encode_planar(bytes(edited_tiles), 3),
         new_npc=encode_planar(bytes((v & 7) | m << 3 for v, m in zip(edited_npc, edited_mask)), 4),
         new_npc_unmasked=encode_planar(bytes(v & 7 for v in edited_npc), 4))
@@ -102,7 +109,7 @@ class ChangerTest(KzTestCase):
             bad_size = "bitmap size error '{0}' {1} x {2}\nread shapes file error '{0}'\n".format
             bad_header = ("error: read_bitmap() - can't read bitmap header\n"
                           "read error '{0}'\nread {1} file error '{0}'\n")
-            not_written = asked("{0}") + "write error '{0}'\nwrite disk image error '{0}'\n"
+            not_written = f.cleared + asked("{0}") + "write error '{0}'\nwrite disk image error '{0}'\n"
             self.check_rows(b.changer, cwd, [
                 (["--help"], b"", usage(b)),
                 (["sheet.bmp", "--only-npc", "--help"], b"", usage(b)),
@@ -135,13 +142,13 @@ class ChangerTest(KzTestCase):
                  "can't find 'NPC.CH'\nread disk image error 'tiles.img/NPC.CH'\n"),
                 (["sheet.bmp", "mask.bmp"], b"n", asked(out)),
                 (["sheet.bmp", "mask.bmp"], b"", asked(out)),
-                (["--write", img, "edited.bmp"], b"abc\nN\ny\n", asked(img)),
+                (["--write", img, "edited.bmp"], b"abc\nN\ny\n", f.cleared + asked(img)),
                 (["--write", "nodir/out.img", "sheet.bmp"], b"",
-                 "open error 'nodir/out.img'\nwrite disk image error 'nodir/out.img'\n"),
+                 f.cleared + "open error 'nodir/out.img'\nwrite disk image error 'nodir/out.img'\n"),
                 (["--write", "/dev/full", "sheet.bmp"], b"y", not_written.format("/dev/full")),
                 (["edited.bmp"], b"y", not_written.format(out), 1, {}, 65536),
                 (["--write", img, "edited.bmp"], b"y", not_written.format(img), 1, {}, 65536),
-                (["edited.bmp"], b"x\ny", asked(out), 0, {out: size}),
+                (["edited.bmp"], b"x\ny", f.cleared + asked(out), 0, {out: size}),
                 (["--disk", "image", "sheet.bmp", "mask.bmp"], b"", "", 0, {"image.NEW": size}),
                 (["--disk", "old.dir/image", "sheet.bmp", "mask.bmp"], b"", "", 0, {"old.dir/image.NEW": size}),
             ])
@@ -190,17 +197,20 @@ class ChangerTest(KzTestCase):
         (cwd / "disk.xdf").write_bytes(f.disk)
         for name in EDITS:
             shutil.copy(f.work / name, cwd)
+        # No mask: every fourth-plane bit is cleared, as the warning says
+        # where NPC.CH is changed.
         cases = [
-            (["edited.bmp"], f.new_tiles, f.new_npc_unmasked),  # no mask: every fourth-plane bit is cleared
-            (["--only-tiles", "edited.bmp"], f.new_tiles, f.npc),
-            (["--only-npc", "edited.bmp", "edited_mask.bmp"], f.tiles, f.new_npc),
-            (["--only-npc", "--only-tiles", "edited.bmp"], f.new_tiles, f.npc),
-            (["--only-tiles", "--only-npc", "edited.bmp"], f.tiles, f.new_npc_unmasked),
-            (["--only-tiles", "edited_half.bmp"], f.new_tiles, f.npc),
+            (["edited.bmp"], f.new_tiles, f.new_npc_unmasked, f.cleared),
+            (["--only-tiles", "edited.bmp"], f.new_tiles, f.npc, ""),
+            (["--only-npc", "edited.bmp", "edited_mask.bmp"], f.tiles, f.new_npc, ""),
+            (["--only-npc", "--only-tiles", "edited.bmp"], f.new_tiles, f.npc, ""),
+            (["--only-tiles", "--only-npc", "edited.bmp"], f.tiles, f.new_npc_unmasked, f.cleared),
+            (["--only-tiles", "edited_half.bmp"], f.new_tiles, f.npc, ""),
         ]
-        for i, (args, tiles, npc) in enumerate(cases):
+        for i, (args, tiles, npc, warning) in enumerate(cases):
             with self.subTest(args=args):
-                self.run_tool(X68K.changer, "--disk", "disk.xdf", "--write", f"out{i}.xdf", *args, cwd=cwd)
+                self.run_tool(X68K.changer, "--disk", "disk.xdf", "--write", f"out{i}.xdf", *args, cwd=cwd,
+                              stdout=warning)
                 got_tiles, got_npc = shape_files(X68K, cwd / f"out{i}.xdf")
                 self.assertSame(got_tiles, tiles, "TILES.CH")
                 self.assertSame(got_npc, npc, "NPC.CH")

@@ -14,7 +14,7 @@ import unittest
 from types import SimpleNamespace
 
 from kztest import (BUILDS, COLOURS, FAT_OFFSET, ROOT_DIR, ROOT_END, UNIT, Image, KzTestCase, find_entry,
-                    magick, mcopy_out, run_program, shape_disk, snapshot, wine_log, work_dir)
+                    magick, mcopy_out, run_program, shape_disk, short_of_disk, snapshot, wine_log, work_dir)
 
 TILES_LENGTH, NPC_LENGTH = 98304, 131072
 LENGTHS = {"TILES.CH": TILES_LENGTH, "NPC.CH": NPC_LENGTH}
@@ -200,18 +200,20 @@ class HostileInputTest(KzTestCase):
         outcome is a failure message, or None for a run that must succeed and
         give what the clean disk's files along the same chains give; notices
         are the size notices a successful read prints (the changer prints them
-        again when it writes)."""
+        again when it writes). A disk cut short is said to be so first."""
         for b in BUILDS:
             sheet, written = clean_results(b)
             for what, disk, outcome, *notices in rows:
+                short = short_of_disk("disk.img", len(b.wrap(disk)), b.offset)
                 notice = "".join(notices)
+                outcome = outcome if outcome is None else short + outcome
                 cwd = self.scratch(b.wrap(disk))
                 with self.subTest(build=str(b), row=what, program=b.extractor):
                     if outcome is not None:
                         self.run_row(b.extractor, cwd, ["--disk", "disk.img", "out.bmp"], outcome)
                     else:
-                        got = self.run_row(b.extractor, cwd, ["--disk", "disk.img", "out.bmp"], notice, 0,
-                                           ["out.bmp"])
+                        got = self.run_row(b.extractor, cwd, ["--disk", "disk.img", "out.bmp"], short + notice,
+                                           0, ["out.bmp"])
                         want = extracted_from(b, file_along(disk, "TILES.CH", TILES_LENGTH),
                                               file_along(disk, "NPC.CH", NPC_LENGTH))
                         self.assertSame(got["out.bmp"], want, "the sheet")
@@ -220,7 +222,7 @@ class HostileInputTest(KzTestCase):
                     if outcome is not None:
                         self.run_row(b.changer, cwd, args, outcome)
                     else:
-                        got = self.run_row(b.changer, cwd, args, notice * 2, 0, ["out.img"])
+                        got = self.run_row(b.changer, cwd, args, short + notice * 2, 0, ["out.img"])
                         self.assertSame(got["out.img"], b.wrap(written_along(disk, written)), "the written image")
 
     def test_images_cut_short_are_refused_before_any_lookup(self):
@@ -238,7 +240,7 @@ class HostileInputTest(KzTestCase):
                     expected = (f"disk image too short 'disk.img' {length} < {b.offset + ROOT_END}\n"
                                 "read disk image error 'disk.img'\n")
                 else:  # the root directory is whole, but not the first cluster
-                    expected = fat_failed("TILES.CH")
+                    expected = short_of_disk("disk.img", length, b.offset) + fat_failed("TILES.CH")
                 cwd = self.scratch(image[:length])
                 for program, args in ((b.extractor, ["--disk", "disk.img", "out.bmp", "outmask.bmp"]),
                                       (b.changer, ["--disk", "disk.img", "--write", "out.img", SHEET, MASK])):

@@ -296,6 +296,15 @@ class KzTestCase(unittest.TestCase):
 # FAT12 disks of the Varnholm disk's geometry, made by mkfs.fat and mtools.
 
 UNIT, FAT_OFFSET, ROOT_DIR, ROOT_END = 1024, 1024, 5120, 11264
+DISK_LENGTH = 1232 * UNIT
+
+
+def short_of_disk(name, length, offset):
+    """The warning of an image that no container claims and that ends before
+    its disk does; empty for one that holds the whole disk."""
+    whole = offset + DISK_LENGTH
+    return (f"disk image shorter than its disk '{name}' {length} < {whole} ... read as far as it goes\n"
+            if length < whole else "")
 MKFS_ARGS = ["-C", "-S", "1024", "-s", "1", "-f", "2", "-F", "12", "-r", "192", "-R", "1", "-M", "0xfe",
              "-h", "0", "-i", "4b5a3938"]
 # mcopy -m gives each entry its source file's time; a fixed one makes equal

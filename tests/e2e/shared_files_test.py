@@ -90,18 +90,20 @@ class SharedFilesTest(KzTestCase):
         # The sheet comes from a second disk, so the changed image differs from the input.
         (inputs / "disk.xdf").write_bytes(shape_disk(os.urandom(98304), os.urandom(131072)))
         (inputs / "other.xdf").write_bytes(shape_disk(os.urandom(98304), os.urandom(131072)))
-        make_with(X68K.extractor, "--disk", "other.xdf", "--no-remake-water", "sheet.bmp", cwd=inputs)
+        make_with(X68K.extractor, "--disk", "other.xdf", "--no-remake-water", "sheet.bmp", "mask.bmp",
+                  cwd=inputs)
         for item in inputs.iterdir():
             item.chmod(0o644)
 
-        changer_args = ("--disk", inputs / "disk.xdf", "--write", "target", inputs / "sheet.bmp")
+        changer_args = ("--disk", inputs / "disk.xdf", "--write", "target", inputs / "sheet.bmp",
+                        inputs / "mask.bmp")
         cls.writers = (
             Writer("bitmap", "kzega_shapes", (inputs / "TILES.16", "target"),
                    "write bitmap file error 'target'\n",
                    "error: write_bitmap() - can't write bitmap data\nwrite error 'target'\n"),
             Writer("disk_image", X68K.changer, changer_args, "write disk image error 'target'\n"),
             Writer("disk_image_over_its_input", X68K.changer,
-                   ("--disk", "target", "--write", "target", inputs / "sheet.bmp"),
+                   ("--disk", "target", "--write", "target", inputs / "sheet.bmp", inputs / "mask.bmp"),
                    "write disk image error 'target'\n", input_is_target=True),
         )
         # What each writer makes of a new file, as root.
@@ -196,17 +198,19 @@ class LinkedImageTest(KzTestCase):
         directory = work_dir()
         disk = shape_disk(os.urandom(98304), os.urandom(131072))
         (directory / "other.xdf").write_bytes(shape_disk(os.urandom(98304), os.urandom(131072)))
-        make_with(X68K.extractor, "--disk", "other.xdf", "--no-remake-water", "sheet.bmp", cwd=directory)
+        make_with(X68K.extractor, "--disk", "other.xdf", "--no-remake-water", "sheet.bmp", "mask.bmp",
+                  cwd=directory)
         (directory / "image.xdf").write_bytes(disk)
-        make_with(X68K.changer, "--disk", "image.xdf", "--write", "expected.xdf", "sheet.bmp", cwd=directory)
+        make_with(X68K.changer, "--disk", "image.xdf", "--write", "expected.xdf", "sheet.bmp", "mask.bmp",
+                  cwd=directory)
         expected = (directory / "expected.xdf").read_bytes()
         for disk_arg, write_arg in (("image.xdf", "link.xdf"), ("link.xdf", "link.xdf"), ("link.xdf", "image.xdf")):
             with self.subTest(disk=disk_arg, write=write_arg):
                 (directory / "image.xdf").write_bytes(disk)
                 (directory / "link.xdf").unlink(missing_ok=True)
                 (directory / "link.xdf").symlink_to("image.xdf")
-                self.run_tool(X68K.changer, "--disk", disk_arg, "--write", write_arg, "sheet.bmp", cwd=directory,
-                              stdin=b"y", stdout=asked(write_arg))
+                self.run_tool(X68K.changer, "--disk", disk_arg, "--write", write_arg, "sheet.bmp", "mask.bmp",
+                              cwd=directory, stdin=b"y", stdout=asked(write_arg))
                 self.assertSame((directory / "image.xdf").read_bytes(), expected, "changed image")
                 self.assertTrue((directory / "link.xdf").is_symlink())
 

@@ -26,7 +26,7 @@ import unittest
 from pathlib import Path
 
 FOLDER, RUNNER, SCREENSHOT = Path(sys.argv[1]), shlex.split(sys.argv[2]), Path(sys.argv[3])
-PROMISED = ["shapes.png", "mask.png", "shapes.bmp", "mask.bmp", "KZ_Varnholm.NEW.fdi", "x68k.png",
+PROMISED = ["shapes.png", "mask.png", "check.png", "shapes.bmp", "mask.bmp", "KZ_Varnholm.NEW.fdi", "x68k.png",
             "x68k_mask.png", "kz-varnholm.NEW.xdf", "d88.png", "KZ_Varnholm.NEW.d88", "tiles16.png", "tiles4.png"]
 
 
@@ -53,7 +53,9 @@ class WindowsZipTest(unittest.TestCase):
         with tempfile.TemporaryDirectory(prefix="kz-zip-page-") as scratch:
             folder = Path(scratch) / "unzipped"
             shutil.copytree(FOLDER, folder)
-            for line in ("kzpc98shapes --no-remake-water shapes.png mask.png", "kzpc98chg_shapes shapes.png mask.png"):
+            for line in ("kzpc98shapes --no-remake-water shapes.png mask.png",
+                         "kzpc98chg_shapes --check --check-picture check.png shapes.png mask.png",
+                         "kzpc98chg_shapes shapes.png mask.png"):
                 run = subprocess.run([*RUNNER, "cmd", "/c", line], cwd=folder, stdin=subprocess.DEVNULL,
                                      capture_output=True, timeout=120)
                 self.assertEqual(run.returncode, 0, f"{line}: {run.stdout!r} {run.stderr!r}")
@@ -68,7 +70,8 @@ class WindowsZipTest(unittest.TestCase):
             self.assertEqual((extracted.state, changed.state), ("done", "done"),
                              extracted.messages + changed.messages)
             self.assertEqual(sorted(extracted.downloads), ["mask.png", "shapes.png"])
-            self.assertEqual(list(changed.downloads), ["KZ_Varnholm.NEW.fdi"])
+            # The page checks before it changes, as the README's cycle does.
+            self.assertEqual(list(changed.downloads), ["check.png", "KZ_Varnholm.NEW.fdi"])
             for name, data in {**extracted.downloads, **changed.downloads}.items():
                 self.assertTrue(data == (folder / name).read_bytes(), f"the page's {name} differs from the program's")
 

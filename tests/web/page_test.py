@@ -90,6 +90,25 @@ class PageCase(unittest.TestCase):
         for name, data in made.items():
             self.assertTrue(result.downloads[name] == data, f"{name} differs from {program}'s")
 
+    def assertSameAsNativeChange(self, result, changer, options, pictures, inputs, status=0,
+                                 picture="check.png"):
+        """A change in the page is two runs, as a user would make them: the
+        check, with its report and picture, then the change; a failed check
+        ends it."""
+        code, printed, made = native(changer, [*options, "--check", "--check-picture", picture, *pictures],
+                                     inputs)
+        self.assertEqual(code, status, f"{changer} --check: {printed}")
+        if code == 0:
+            code, changed, image = native(changer, [*options, *pictures], inputs)
+            self.assertEqual(code, 0, f"{changer}: {changed}")
+            printed += changed
+            made.update(image)
+        self.assertEqual(result.messages, printed)
+        self.assertEqual(result.state, "done" if status == 0 else "failed")
+        self.assertEqual(sorted(result.downloads), sorted(made))
+        for name, data in made.items():
+            self.assertTrue(result.downloads[name] == data, f"{name} differs from {changer}'s")
+
 
 class ExtractTest(PageCase):
     # container, version, boxes ticked, picture format
@@ -178,14 +197,45 @@ class ChangeTest(PageCase):
                 self.page.choose("disk", SAMPLE / name)
                 # The sheet alone first: every mask bit cleared.
                 result = self.page.choose("sheet", sheet)
-                self.assertSameAsNative(result, changer, ["--disk", name, sheet.name],
-                                        {name: SAMPLE / name, sheet.name: sheet})
+                self.assertSameAsNativeChange(result, changer, ["--disk", name], [sheet.name],
+                                              {name: SAMPLE / name, sheet.name: sheet})
                 # With the mask the change is made again, with both.
                 result = self.page.choose("mask", mask)
-                self.assertSameAsNative(result, changer, ["--disk", name, sheet.name, mask.name],
-                                        {name: SAMPLE / name, sheet.name: sheet, mask.name: mask})
+                self.assertSameAsNativeChange(result, changer, ["--disk", name], [sheet.name, mask.name],
+                                              {name: SAMPLE / name, sheet.name: sheet, mask.name: mask})
                 stem, dot, extension = name.rpartition(".")
-                self.assertEqual(list(result.downloads), [f"{stem}.NEW.{extension}"])
+                self.assertEqual(list(result.downloads), ["check.png", f"{stem}.NEW.{extension}"])
+
+    def test_the_check_before_the_change_shows_its_report_and_picture(self):
+        """A sheet of the default extraction (the water remake on), with one
+        shape painted: the page shows the check's report, naming the edited
+        shapes and the water shapes kept as on the disk, and its picture,
+        then offers the image, as the native changer gives them all."""
+        for name, version, picture_format in (("KZ_Varnholm.fdi", "pc98", "png"),
+                                              ("kz-varnholm.dim", "x68k", "bmp")):
+            with self.subTest(disk=name):
+                folder = self.folder("check_" + name)
+                code, printed, made = native(PROGRAMS[version][0], ["--disk", name, "sheet.png", "sheet_mask.png"],
+                                             {name: SAMPLE / name})
+                self.assertEqual(code, 0, printed)
+                for made_name, data in made.items():
+                    (folder / made_name).write_bytes(data)
+                sheet, mask = edited_pictures(folder, folder / "sheet.png", folder / "sheet_mask.png")
+                changer = PROGRAMS[version][1]
+                self.page.open(PAGE.as_uri())
+                self.page.set_choices(version=version, picture_format=picture_format)
+                self.page.choose("disk", SAMPLE / name)
+                self.page.choose("sheet", sheet)
+                result = self.page.choose("mask", mask)
+                picture = "check." + picture_format
+                self.assertSameAsNativeChange(result, changer, ["--disk", name], [sheet.name, mask.name],
+                                              {name: SAMPLE / name, sheet.name: sheet, mask.name: mask},
+                                              picture=picture)
+                lines = result.messages.splitlines()
+                self.assertIn("shapes to change 'TILES.CH' 1", lines)
+                self.assertIn("shapes to keep 'TILES.CH' 52-55 96-111 228-231 drawn with water remake", lines)
+                self.assertEqual(len(self.page.browser.find_elements("css selector", "#pictures img")), 1)
+                self.assertEqual(list(result.downloads)[0], picture)
 
     def test_only_tiles_takes_half_a_sheet(self):
         folder = self.folder("half")
@@ -197,9 +247,8 @@ class ChangeTest(PageCase):
         self.page.set_choices(version="pc98", only="--only-tiles")
         self.page.choose("disk", SAMPLE / "KZ_Varnholm.fdi")
         result = self.page.choose("sheet", half)
-        self.assertSameAsNative(result, "kzpc98chg_shapes",
-                                ["--disk", "KZ_Varnholm.fdi", "--only-tiles", half.name],
-                                {"KZ_Varnholm.fdi": SAMPLE / "KZ_Varnholm.fdi", half.name: half})
+        self.assertSameAsNativeChange(result, "kzpc98chg_shapes", ["--disk", "KZ_Varnholm.fdi", "--only-tiles"],
+                                      [half.name], {"KZ_Varnholm.fdi": SAMPLE / "KZ_Varnholm.fdi", half.name: half})
 
     def test_wrong_sized_sheets_show_the_changers_messages(self):
         folder = self.folder("wrong")
@@ -212,9 +261,10 @@ class ChangeTest(PageCase):
                 self.page.set_choices(version="x68k")
                 self.page.choose("disk", SAMPLE / "kz-varnholm.xdf")
                 result = self.page.choose("sheet", path)
-                self.assertSameAsNative(result, "kzx68kchg_shapes", ["--disk", "kz-varnholm.xdf", picture_name],
-                                        {"kz-varnholm.xdf": SAMPLE / "kz-varnholm.xdf", picture_name: path},
-                                        status=1)
+                self.assertSameAsNativeChange(result, "kzx68kchg_shapes", ["--disk", "kz-varnholm.xdf"],
+                                              [picture_name],
+                                              {"kz-varnholm.xdf": SAMPLE / "kz-varnholm.xdf", picture_name: path},
+                                              status=1)
                 self.assertEqual(result.downloads, {})
 
     def test_sheet_and_mask_of_one_name_stay_apart(self):
@@ -231,7 +281,7 @@ class ChangeTest(PageCase):
                                      {"KZ_Varnholm.fdi": SAMPLE / "KZ_Varnholm.fdi", sheet.name: sheet,
                                       "mask.png": mask})
         self.assertEqual((code, result.state), (0, "done"), printed + result.messages)
-        self.assertEqual(result.downloads, made)
+        self.assertEqual(result.downloads["KZ_Varnholm.NEW.fdi"], made["KZ_Varnholm.NEW.fdi"])
 
 
 class ConvertTest(PageCase):

@@ -13,13 +13,17 @@
 #include "disk/disk.h"
 #include "io/output_file.h"
 #include "io/path.h"
+#include "shapes/change_picture.h"
 #include "shapes/shapes.h"
+#include "shapes/sheet_comparison.h"
 #include "terminal/terminal.h"
+#include "tools/chg_shapes/change_report.h"
 #include "tools/chg_shapes/sheet_bitmap.h"
 #include "work_area/work_area.h"
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
@@ -34,12 +38,16 @@ struct settings {
     const char* mask_path = nullptr;
     const char* disk_path = KZ_DEFAULT_IMAGE;
     const char* output_path = nullptr;
+    const char* picture_path = nullptr;
     bool change_tiles = true;
     bool change_npc = true;
+    bool check = false;
 };
 
 // Fixed work areas for the whole run, together in one area that huge pages
-// can back.
+// can back. Once merged into the sheet, the mask sheet is where the disk's
+// shapes are drawn for the comparison; once encoded, the sheet is where the
+// change picture is drawn.
 struct alignas(work_area_alignment) work_areas {
     std::array<std::uint8_t, tiles_ch_size> tiles_ch_data;
     std::array<std::uint8_t, npc_ch_size> npc_ch_data;
@@ -59,6 +67,9 @@ void print_usage() {
     print_message("        --write DISK-IMG    disk image name of modified Varnholm Disk\n");
     print_message("        --only-tiles        change landform shapes (TILES.CH) only\n");
     print_message("        --only-npc          change npc shapes (NPC.CH) only\n");
+    print_message("        --check             report what would change, write no disk image\n");
+    print_message("        --check-picture BMP|PNG\n");
+    print_message("                            picture of the sheet as written, changes marked\n");
     print_message("        --help              print usage\n");
     print_message("\n");
     print_message("remove all mask if mask bitmap is not specified\n");
@@ -86,19 +97,95 @@ std::optional<std::string> make_new_image_name(const char* path) {
     }
 }
 
-// Encodes the sheet over the chosen shape files, then, once the user has
-// agreed to replace an existing output, puts them into the loaded image and
-// writes it. Nothing is written before the last step.
-int write_changed_image(const settings& run, const char* output_path, disk_image* disk) {
-    for (int row = 0; row < tiles_shape_rows; ++row) {
-        for (int column = 0; column < sheet_columns; ++column) {
-            if (run.change_tiles) {
-                encode_shape(0, row, column, tiles_ch_data, tiles_ch_planes, sheet);
-            }
-            if (run.change_npc) {
-                encode_shape(tiles_shape_rows, row, column, npc_ch_data, npc_ch_planes, sheet);
-            }
+// What the changer learns before it writes: the sheet's and the mask's
+// colours, the verdict on every shape.
+struct change_plan {
+    colour_census sheet_colours;
+    colour_census mask_colours;
+    sheet_verdicts verdicts;
+};
+
+// Says what the change will do where the user would otherwise be surprised:
+// an output name of another container, shapes kept as the disk holds them,
+// fourth-plane pixels cleared for want of a mask.
+void warn_about_change(const settings& run, const change_plan& plan, const disk_image& disk) {
+    if (run.output_path != nullptr) {
+        const char* named = container_name_for_path(run.output_path);
+        const char* written = written_container_name(&disk, KZ_DISK_OFFSET);
+        if (named != nullptr && std::strcmp(named, written) != 0) {
+            print_message("container mismatch '%s' ... written as %s\n", run.output_path, written);
         }
+    }
+    print_kept_shapes(plan.verdicts);
+    if (run.change_npc && run.mask_path == nullptr) {
+        const int cleared = changed_shapes_with_fourth_plane(plan.verdicts, npc_ch_data);
+        if (cleared > 0) {
+            print_message("no mask bitmap '%s' %d shapes with fourth plane ... cleared\n",
+                          npc_ch_name, cleared);
+        }
+    }
+}
+
+// The files as the change leaves them, drawn with the shapes it changes
+// standing out. The sheet has been encoded, so the picture takes its place.
+int write_change_picture(const settings& run, const change_plan& plan) {
+    draw_change_picture(plan.verdicts, {tiles_ch_data, npc_ch_data}, sheet);
+    if (write_bitmap_file(run.picture_path, sheet_width, sheet_height, 4,
+                          change_picture_palette.data(), sheet.data()) < 0) {
+        print_message("write bitmap file error '%s'\n", run.picture_path);
+        return 1;
+    }
+    return 0;
+}
+
+int replace_shape_files(const settings& run, const char* output_path, disk_image* disk) {
+    if (run.change_tiles && replace_disk_file(disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
+        print_message("write disk image error '%s/%s'\n", output_path, tiles_ch_name);
+        return 1;
+    }
+    if (run.change_npc && replace_disk_file(disk, npc_ch_name, npc_ch_data, 1) < 0) {
+        print_message("write disk image error '%s/%s'\n", output_path, npc_ch_name);
+        return 1;
+    }
+    return 0;
+}
+
+// --check: the change made in memory, then reported; the image is not
+// written, and nothing is asked about it.
+int report_change(const settings& run, const change_plan& plan, const char* output_path,
+                  disk_image* disk) {
+    if (replace_shape_files(run, output_path, disk) != 0) {
+        return 1;
+    }
+    print_shape_report(plan.verdicts);
+    print_colour_report(run.shapes_path, plan.sheet_colours);
+    if (run.mask_path != nullptr) {
+        print_colour_report(run.mask_path, plan.mask_colours);
+    }
+    const char* container = written_container_name(disk, KZ_DISK_OFFSET);
+    if (path_exists(output_path)) {
+        print_message("would replace '%s' (%s)\n", output_path, container);
+    } else {
+        print_message("would write '%s' (%s)\n", output_path, container);
+    }
+    return run.picture_path != nullptr ? write_change_picture(run, plan) : 0;
+}
+
+// Encodes the shapes the user changed over the disk's files, then, once
+// the user has agreed to replace an existing output, puts them into the
+// loaded image and writes it. Nothing is written before the last step but
+// the change picture.
+int write_changed_image(const settings& run, const char* output_path, change_plan* plan,
+                        disk_image* disk) {
+    compare_sheet_with_disk(sheet, {tiles_ch_data, npc_ch_data}, run.change_tiles, run.change_npc,
+                            mask_sheet, &plan->verdicts);
+    warn_about_change(run, *plan, *disk);
+    encode_changed_shapes(plan->verdicts, sheet, tiles_ch_data, npc_ch_data);
+    if (run.check) {
+        return report_change(run, *plan, output_path, disk);
+    }
+    if (run.picture_path != nullptr && write_change_picture(run, *plan) != 0) {
+        return 1;
     }
 
     if (path_exists(output_path)) {
@@ -107,12 +194,7 @@ int write_changed_image(const settings& run, const char* output_path, disk_image
             return 1;
         }
     }
-    if (run.change_tiles && replace_disk_file(disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
-        print_message("write disk image error '%s/%s'\n", output_path, tiles_ch_name);
-        return 1;
-    }
-    if (run.change_npc && replace_disk_file(disk, npc_ch_name, npc_ch_data, 1) < 0) {
-        print_message("write disk image error '%s/%s'\n", output_path, npc_ch_name);
+    if (replace_shape_files(run, output_path, disk) != 0) {
         return 1;
     }
     if (write_disk_image(disk, output_path) < 0) {
@@ -124,14 +206,65 @@ int write_changed_image(const settings& run, const char* output_path, disk_image
 
 // Both shape files are read whatever is to be changed; the image stays
 // loaded for the change and is released however that ends.
-int change_disk_image(const settings& run, const char* output_path) {
+int change_disk_image(const settings& run, const char* output_path, change_plan* plan) {
     disk_image disk;
     if (read_shape_files(run.disk_path, KZ_DISK_OFFSET, tiles_ch_data, npc_ch_data, &disk) < 0) {
         return 1;
     }
-    const int status = write_changed_image(run, output_path, &disk);
+    const int status = write_changed_image(run, output_path, plan, &disk);
     release_disk_image(&disk);
     return status;
+}
+
+// The outputs never replace what the run reads: the changed image may
+// replace the image it comes from (an edit in place, asked for by naming
+// it), never the bitmaps it is made from; the picture replaces no input,
+// no disk image, and not the image the run writes.
+int refuse_outputs(const settings& run, const char* output_path) {
+    if (refuse_output_over_input(output_path, {run.shapes_path, run.mask_path}) < 0 ||
+        refuse_output_over_input(run.picture_path,
+                                 {run.shapes_path, run.mask_path, run.disk_path}) < 0 ||
+        refuse_output_over_disk_image(run.picture_path) < 0) {
+        return -1;
+    }
+    if (!run.check && run.picture_path != nullptr && same_file(run.picture_path, output_path)) {
+        print_message("can't write picture over image '%s'\n", run.picture_path);
+        return -1;
+    }
+    return 0;
+}
+
+// Reads the sheet and the mask, counting their colours for the report, and
+// merges the mask into the sheet as the fourth plane.
+int load_sheets(const settings& run, change_plan* plan) {
+    sheet.fill(0);
+    mask_sheet.fill(0);
+    int shape_rows = 0;
+    if (load_sheet_bitmap(run.shapes_path, &shape_rows, 4, changer_palette.data(), sheet,
+                          run.check ? &plan->sheet_colours : nullptr) < 0) {
+        print_message("read shapes file error '%s'\n", run.shapes_path);
+        return -1;
+    }
+    if (shape_rows < (run.change_npc ? sheet_rows : tiles_shape_rows)) {
+        print_message("shapes bitmap size error '%s'\n", run.shapes_path);
+        return -1;
+    }
+    if (run.mask_path != nullptr) {
+        int mask_rows = 0;
+        if (load_sheet_bitmap(run.mask_path, &mask_rows, 1, mask_palette.data(), mask_sheet,
+                              run.check ? &plan->mask_colours : nullptr) < 0) {
+            print_message("read mask file error '%s'\n", run.mask_path);
+            return -1;
+        }
+        if (mask_rows != shape_rows) {
+            print_message("shapes and mask size mismatch\n");
+            return -1;
+        }
+    }
+    // Without a mask bitmap the mask sheet is all 0, so every fourth-plane bit
+    // is written as 0.
+    merge_mask(sheet, mask_sheet);
+    return 0;
 }
 
 int run_changer(const settings& run) {
@@ -150,39 +283,14 @@ int run_changer(const settings& run) {
         derived_name = std::move(*name);
         output_path = derived_name.c_str();
     }
-    // The changed image may replace the image it comes from (an edit in
-    // place, asked for by naming it), never the bitmaps it is made from.
-    if (refuse_output_over_input(output_path, {run.shapes_path, run.mask_path}) < 0) {
+    if (refuse_outputs(run, output_path) < 0) {
         return 1;
     }
-
-    sheet.fill(0);
-    mask_sheet.fill(0);
-    int shape_rows = 0;
-    if (load_sheet_bitmap(run.shapes_path, &shape_rows, 4, changer_palette.data(), sheet) < 0) {
-        print_message("read shapes file error '%s'\n", run.shapes_path);
+    change_plan plan;
+    if (load_sheets(run, &plan) < 0) {
         return 1;
     }
-    if (shape_rows < (run.change_npc ? sheet_rows : tiles_shape_rows)) {
-        print_message("shapes bitmap size error '%s'\n", run.shapes_path);
-        return 1;
-    }
-    if (run.mask_path != nullptr) {
-        int mask_rows = 0;
-        if (load_sheet_bitmap(run.mask_path, &mask_rows, 1, mask_palette.data(), mask_sheet) < 0) {
-            print_message("read mask file error '%s'\n", run.mask_path);
-            return 1;
-        }
-        if (mask_rows != shape_rows) {
-            print_message("shapes and mask size mismatch\n");
-            return 1;
-        }
-    }
-    // Without a mask bitmap the mask sheet is all 0, so every fourth-plane bit
-    // is written as 0.
-    merge_mask(sheet, mask_sheet);
-
-    return change_disk_image(run, output_path);
+    return change_disk_image(run, output_path, &plan);
 }
 
 } // namespace
@@ -197,6 +305,8 @@ int main(int argc, char** argv) {
         // The last of the two wins: there is no way to turn both off.
         flag_option("--only-tiles", {&run.change_tiles, true}, {&run.change_npc, false}),
         flag_option("--only-npc", {&run.change_tiles, false}, {&run.change_npc, true}),
+        flag_option("--check", &run.check),
+        value_option("--check-picture", "no check picture file\n", &run.picture_path),
     };
     const std::array<const char**, 2> positional = {&run.shapes_path, &run.mask_path};
     const command_line line = {

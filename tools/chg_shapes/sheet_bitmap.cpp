@@ -42,7 +42,8 @@ bool check_sheet_size(const char* path, std::uint32_t width, std::int32_t height
 // picture's worth of memory is touched; colours, or a larger picture, get a
 // buffer of their own.
 int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int depth,
-                      const std::uint8_t* palette, std::span<std::uint8_t> target) {
+                      const std::uint8_t* palette, std::span<std::uint8_t> target,
+                      colour_census* census) {
     picture_reader picture;
     if (read_picture_header(stream, &picture) < 0) {
         print_message("read error '%s'\n", path);
@@ -62,10 +63,17 @@ int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int de
         return -1;
     }
     *rows_out = height / shape_size;
+    const std::span<const std::uint8_t> read(pixels.data, pixels.size);
+    // Counted before the conversion, which may take the pixels' place.
+    if (census != nullptr &&
+        take_colour_census(sheet_width, height, picture.bit_count, file_palette.data, read, palette,
+                           1 << depth, census) < 0) {
+        print_message("convert bitmap error '%s'\n", path);
+        return -1;
+    }
     buffer_slot target_slot = borrowed_slot(target.data(), target.size());
-    if (convert_bitmap(sheet_width, height, picture.bit_count, file_palette.data,
-                       std::span<const std::uint8_t>(pixels.data, pixels.size), depth, palette,
-                       &target_slot) < 0) {
+    if (convert_bitmap(sheet_width, height, picture.bit_count, file_palette.data, read, depth,
+                       palette, &target_slot) < 0) {
         print_message("convert bitmap error '%s'\n", path);
         return -1;
     }
@@ -73,13 +81,13 @@ int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int de
 }
 
 int load_sheet_bitmap(const char* path, int* rows_out, int depth, const std::uint8_t* palette,
-                      std::span<std::uint8_t> target) {
+                      std::span<std::uint8_t> target, colour_census* census) {
     input_file stream = open_input_file(path);
     if (!stream) {
         print_message("open error '%s'\n", path);
         return -1;
     }
-    return load_sheet_stream(stream.get(), path, rows_out, depth, palette, target);
+    return load_sheet_stream(stream.get(), path, rows_out, depth, palette, target, census);
 }
 
 } // namespace kz

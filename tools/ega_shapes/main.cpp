@@ -65,7 +65,8 @@ int run_converter(const settings& run) {
         print_message("no output bitmap file\n");
         return 1;
     }
-    if (refuse_output_over_input(run.output_path, {run.tiles_path}) < 0) {
+    if (refuse_output_over_input(run.output_path, {run.tiles_path}) < 0 ||
+        refuse_output_over_disk_image(run.output_path) < 0) {
         return 1;
     }
     const std::size_t input_size = run.cga ? cga_tiles_size : ega_tiles_size;

@@ -96,6 +96,11 @@ int run_extractor(const settings& run) {
         refuse_output_over_input(run.mask_path, {run.disk_path}) < 0) {
         return 1;
     }
+    // Nor another disk image, whatever the answer to the overwrite question.
+    if (refuse_output_over_disk_image(run.output_path) < 0 ||
+        refuse_output_over_disk_image(run.mask_path) < 0) {
+        return 1;
+    }
     if (run.mask_path != nullptr && same_file(run.mask_path, run.output_path)) {
         print_message("can't write mask over sheet '%s'\n", run.mask_path);
         return 1;

@@ -306,8 +306,9 @@
     }]);
   }
 
-  // The change is one run of the changer now; a run that only reports what
-  // a change would do can stand before it in this list.
+  // The change is two runs of the changer: a check that reports what the
+  // change will do and draws it (--check, --check-picture), shown first,
+  // then the change itself, whose image is offered.
   function change() {
     if (!chosen.sheet) {
       if (chosen.mask) note("Choose the edited shape sheet too: the mask goes in with it.");
@@ -318,15 +319,24 @@
       return;
     }
     const only = $("only").value;
+    const picture = "check" + picture_extension();
+    const changer_args = (put, check) => {
+      const args = ["--disk", put(chosen.disk, "disk")];
+      if (only) args.push(only);
+      args.push(...check);
+      args.push(put(chosen.sheet, "sheet"));
+      if (chosen.mask) args.push(put(chosen.mask, "mask"));
+      return args;
+    };
+    const changer = versions[version()].changer;
     schedule([{
-      program: versions[version()].changer,
-      args: (put) => {
-        const args = ["--disk", put(chosen.disk, "disk")];
-        if (only) args.push(only);
-        args.push(put(chosen.sheet, "sheet"));
-        if (chosen.mask) args.push(put(chosen.mask, "mask"));
-        return args;
-      },
+      program: changer,
+      args: (put) => changer_args(put, ["--check", "--check-picture", picture]),
+      outputs: [picture],
+      show: () => ({ title: "What the change does " + picture, kind: "shapes" }),
+    }, {
+      program: changer,
+      args: (put) => changer_args(put, []),
     }]);
   }
 
