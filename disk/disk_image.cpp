@@ -225,14 +225,17 @@ int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset
                     std::span<const char* const> wanted) {
     release_disk_image(disk);
 
-    // A folder opens on some systems and not on others; on none can it be
-    // read, and that is what is said on all of them.
-    if (names_directory(path)) {
+    // Only a regular file can be an image. A folder opens on some systems
+    // and not on others, and on none can it be read; a FIFO or a device
+    // would keep the program waiting, or reading for ever. Each is said to
+    // be unreadable at once.
+    input_file stream;
+    const int opened = open_regular_file(path, &stream);
+    if (opened == -2) {
         print_message("read error '%s'\n", path);
         return fail_load(disk);
     }
-    input_file stream = open_input_file(path);
-    if (!stream) {
+    if (opened != 0) {
         print_message("open error '%s'\n", path);
         return fail_load(disk);
     }
