@@ -149,4 +149,11 @@ std::uint32_t file_le32(std::span<const std::uint8_t> file, std::int64_t at);
 // Whether [at, at + length) lies inside the file.
 bool file_holds(std::span<const std::uint8_t> file, std::int64_t at, std::int64_t length);
 
+// A running offset into the file moved on by length bytes, checked as
+// file_holds checks, before the sum is made, in unsigned 64-bit: an offset
+// that would pass the file's end stays one past it, where the file holds
+// nothing that follows. However many lengths a header names, and however
+// large, the sum can then never overflow.
+std::int64_t advance_within(std::span<const std::uint8_t> file, std::int64_t at, std::uint64_t length);
+
 } // namespace kz

@@ -16,6 +16,7 @@
 // its plain bytes would leave disagreeing: it is locked.
 #include "disk/container.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -91,7 +92,7 @@ container_result read_revision_0(std::span<const std::uint8_t> file, const char*
             same_kind = add_sector(layout, t, {id[0], id[1], id[2], id[3]},
                                    data_place(file, data, id[8], id[9])) &&
                         same_kind;
-            data += std::int64_t{128} << id[3];
+            data = advance_within(file, data, std::uint64_t{128} << id[3]);
         }
     }
     return same_kind ? container_result::found : refuse_other_disk(path);
@@ -116,13 +117,18 @@ container_result read_revision_1(std::span<const std::uint8_t> file, const char*
         }
         // A map outside the file leaves this track's data, and so every
         // later track's, where nothing can say: those tracks are missing.
+        // So does a map that shares bytes with an earlier track's: each
+        // track's data follows the last's, and two tracks cannot be read
+        // from one map (nor one map walked 164 times).
         if (!file_holds(file, map, map_summary)) {
             break;
         }
         const std::int64_t sectors = file_le16(file, map);
         const std::int64_t specials = file_le16(file, map + 2);
         const std::int64_t map_end = map + map_summary + (sectors + specials) * entry_size;
-        if (!file_holds(file, map, map_end - map)) {
+        if (!file_holds(file, map, map_end - map) ||
+            std::any_of(layout->records.begin() + 1, layout->records.end(),
+                        [&](const auto& other) { return map < other.second && other.first < map_end; })) {
             break;
         }
         layout->records.emplace_back(map, map_end);
@@ -135,7 +141,7 @@ container_result read_revision_1(std::span<const std::uint8_t> file, const char*
             same_kind = add_sector(layout, t, {id[0], id[1], id[2], id[3]},
                                    data_place(file, data, id[8], id[9])) &&
                         same_kind;
-            data += std::int64_t{128} << id[3];
+            data = advance_within(file, data, std::uint64_t{128} << id[3]);
         }
         for (std::int64_t s = 0; s < specials; ++s) {
             const std::int64_t entry = map + map_summary + (sectors + s) * entry_size;
@@ -147,7 +153,8 @@ container_result read_revision_1(std::span<const std::uint8_t> file, const char*
                     layout->units[static_cast<std::size_t>(first_unit + record - 1)];
                 place.lock = sector_lock::special_read;
             }
-            data += (std::int64_t{special[9]} + 1) * file_le32(file, entry + 10);
+            // At most 256 reads of 2^32 - 1 bytes: the product fits in 64 bits.
+            data = advance_within(file, data, (std::uint64_t{special[9]} + 1) * file_le32(file, entry + 10));
         }
     }
     return same_kind ? container_result::found : refuse_other_disk(path);

@@ -18,6 +18,14 @@ bool file_holds(std::span<const std::uint8_t> file, std::int64_t at, std::int64_
     return at >= 0 && length >= 0 && at <= size && length <= size - at;
 }
 
+std::int64_t advance_within(std::span<const std::uint8_t> file, std::int64_t at, std::uint64_t length) {
+    const auto size = static_cast<std::uint64_t>(file.size());
+    if (at < 0 || static_cast<std::uint64_t>(at) > size || length > size - static_cast<std::uint64_t>(at)) {
+        return static_cast<std::int64_t>(size) + 1;
+    }
+    return at + static_cast<std::int64_t>(length);
+}
+
 std::uint32_t file_le16(std::span<const std::uint8_t> file, std::int64_t at) {
     return get_le16(file.data() + at);
 }
@@ -62,7 +70,7 @@ disk_layout flagged_track_layout(std::span<const std::uint8_t> file, std::int64_
             add_sector(&layout, t, {t / disk_heads, t % disk_heads, r, 3}, place);
         }
         if (present) {
-            data += track_size;
+            data = advance_within(file, data, track_size);
         }
     }
     return layout;

@@ -33,6 +33,33 @@ std::size_t nfd1_place(const bytes& file, int unit) {
     return static_cast<std::size_t>(get_le(file, 0x110, 4)) + static_cast<std::size_t>(unit) * disk_unit_size;
 }
 
+// Every track entry names one map holding 65,535 special reads of 256 x
+// 0xFFFFFFFF bytes each: summed for each track, the data would pass 2^63.
+bytes nfd1_one_map_for_every_track() {
+    constexpr std::uint32_t specials = 65535;
+    bytes map;
+    append_le(map, 8, 2);
+    append_le(map, specials, 2);
+    map.resize(16, 0);
+    for (int r = 1; r <= 8; ++r) {
+        append(map, {0, 0, static_cast<std::uint8_t>(r), 3, 1, 0, 0, 0, 0, 0, 0, 0x90, 0, 0, 0, 0});
+    }
+    for (std::uint32_t i = 0; i < specials; ++i) {
+        append(map, {0x46, 0, 0, 9, 3, 0, 0x40, 0x20, 0x20, 255, 0xFF, 0xFF, 0xFF, 0xFF, 0x90, 0});
+    }
+    bytes file(0x3C0, 0);
+    const std::string mark = "T98FDDIMAGE.R1";
+    std::copy(mark.begin(), mark.end(), file.begin());
+    put_le(file, 0x110, 0x3C0 + map.size(), 4);
+    file[0x115] = 2;
+    for (int t = 0; t < 164; ++t) {
+        put_le(file, 0x120 + 4 * static_cast<std::size_t>(t), 0x3C0, 4);
+    }
+    append(file, map);
+    file.insert(file.end(), test_disk().begin(), test_disk().begin() + track_bytes);
+    return file;
+}
+
 TEST(nfd_container, each_fault_gives_its_result_message_and_units) {
     check_cases({
         {"nfd0_sectors_lie_in_table_order_past_unused_entries", [] { return nfd0(test_disk()); }, "NFD",
@@ -98,6 +125,8 @@ TEST(nfd_container, each_fault_gives_its_result_message_and_units) {
                          disk.begin() + 900 * disk_unit_size);
              return disk;
          }},
+        {"nfd1_tracks_sharing_one_map_of_huge_special_reads_read_it_once_without_overflow",
+         nfd1_one_map_for_every_track, "NFD", found, "", {{8, disk_units - 1, missing}}},
         {"nfd1_file_too_short_for_its_track_table_is_broken",
          [] { return nfd1_with([](bytes& file) { file.resize(0x300); }); }, "NFD", refused, broken},
         {"nfd1_header_size_inside_its_track_table_is_broken",
