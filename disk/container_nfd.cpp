@@ -35,10 +35,14 @@ constexpr std::int64_t map_summary = 16;
 constexpr std::uint8_t unused_entry = 0xFF;
 constexpr int largest_size_code = 7;
 
+// The mark fills the first 16 bytes with NULs after it: a D88 disk name,
+// free text in the same place, may begin with the same letters.
 bool has_mark(std::span<const std::uint8_t> file, const char* mark) {
+    constexpr std::size_t mark_field = 16;
     const std::size_t length = std::strlen(mark);
-    return file.size() >= length + 1 && std::memcmp(file.data(), mark, length) == 0 &&
-           file[length] == 0;
+    return file.size() >= mark_field && std::memcmp(file.data(), mark, length) == 0 &&
+           std::all_of(file.begin() + static_cast<std::ptrdiff_t>(length), file.begin() + mark_field,
+                       [](std::uint8_t b) { return b == 0; });
 }
 
 // ST1 and ST2 as the controller left them: a data error (CRC) in bit 5 of
@@ -67,15 +71,14 @@ sector_place data_place(std::span<const std::uint8_t> file, std::int64_t data, s
     return place;
 }
 
-container_result read_revision_0(std::span<const std::uint8_t> file, const char* path,
-                                 disk_layout* layout) {
+container_result read_revision_0(std::span<const std::uint8_t> file, disk_layout* layout) {
     const std::int64_t table_end = id_table + r0_tracks * r0_entries * entry_size;
     if (!file_holds(file, 0, table_end)) {
-        return refuse_broken_header(path);
+        return container_result::broken;
     }
     const std::int64_t header_size = file_le32(file, header_size_field);
-    if (header_size < table_end) {
-        return refuse_broken_header(path);
+    if (header_size < table_end || !file_holds(file, 0, header_size)) {
+        return container_result::broken;
     }
     layout->records.emplace_back(0, header_size);
     bool same_kind = true;
@@ -87,7 +90,7 @@ container_result read_revision_0(std::span<const std::uint8_t> file, const char*
                 continue;
             }
             if (id[3] > largest_size_code) {
-                return refuse_broken_header(path);
+                return container_result::broken;
             }
             same_kind = add_sector(layout, t, {id[0], id[1], id[2], id[3]},
                                    data_place(file, data, id[8], id[9])) &&
@@ -95,17 +98,16 @@ container_result read_revision_0(std::span<const std::uint8_t> file, const char*
             data = advance_within(file, data, std::uint64_t{128} << id[3]);
         }
     }
-    return same_kind ? container_result::found : refuse_other_disk(path);
+    return same_kind ? container_result::found : container_result::other_disk;
 }
 
-container_result read_revision_1(std::span<const std::uint8_t> file, const char* path,
-                                 disk_layout* layout) {
+container_result read_revision_1(std::span<const std::uint8_t> file, disk_layout* layout) {
     if (!file_holds(file, 0, r1_header_end)) {
-        return refuse_broken_header(path);
+        return container_result::broken;
     }
     const std::int64_t header_size = file_le32(file, header_size_field);
-    if (header_size < r1_header_end) {
-        return refuse_broken_header(path);
+    if (header_size < r1_header_end || !file_holds(file, 0, header_size)) {
+        return container_result::broken;
     }
     layout->records.emplace_back(0, r1_header_end);
     bool same_kind = true;
@@ -136,7 +138,7 @@ container_result read_revision_1(std::span<const std::uint8_t> file, const char*
         for (std::int64_t s = 0; s < sectors; ++s) {
             const std::uint8_t* id = file.data() + map + map_summary + s * entry_size;
             if (id[3] > largest_size_code) {
-                return refuse_broken_header(path);
+                return container_result::broken;
             }
             same_kind = add_sector(layout, t, {id[0], id[1], id[2], id[3]},
                                    data_place(file, data, id[8], id[9])) &&
@@ -157,23 +159,22 @@ container_result read_revision_1(std::span<const std::uint8_t> file, const char*
             data = advance_within(file, data, (std::uint64_t{special[9]} + 1) * file_le32(file, entry + 10));
         }
     }
-    return same_kind ? container_result::found : refuse_other_disk(path);
+    return same_kind ? container_result::found : container_result::other_disk;
 }
 
 } // namespace
 
-container_result read_nfd_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks) {
+container_result read_nfd_container(std::span<const std::uint8_t> file, disk_receiver receiver) {
     const bool revision_0 = has_mark(file, "T98FDDIMAGE.R0");
     if (!revision_0 && !has_mark(file, "T98FDDIMAGE.R1")) {
         return container_result::not_this;
     }
     disk_layout layout = empty_layout();
-    const container_result result = revision_0 ? read_revision_0(file, path, &layout)
-                                               : read_revision_1(file, path, &layout);
+    const container_result result =
+        revision_0 ? read_revision_0(file, &layout) : read_revision_1(file, &layout);
     if (result == container_result::found) {
         mark_overlaps(&layout);
-        disks->push_back(std::move(layout));
+        receiver.receive(receiver.context, layout);
     }
     return result;
 }

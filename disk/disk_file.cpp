@@ -156,7 +156,7 @@ int find_root_entry(const disk_image* disk, const char* dir_name, int ignore_cas
     std::uint8_t unit_bytes[disk_unit_size];
     for (std::int64_t unit = root_first_unit; unit < root_end_unit; ++unit) {
         if (!unit_readable(disk, unit, false)) {
-            break;
+            continue;
         }
         read_unit(disk, unit, 0, unit_bytes, disk_unit_size);
         for (int i = 0; i < entries_per_unit; ++i) {

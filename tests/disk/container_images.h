@@ -359,8 +359,12 @@ struct recognition {
 inline recognition recognise(const bytes& file) {
     recognition seen;
     const container_format* format = nullptr;
+    auto keep = [&](const disk_layout& disk) {
+        seen.disks.push_back(disk);
+        return true;
+    };
     seen.message = capture_stdout(
-        [&] { seen.result = recognise_container(file, "img", &format, &seen.disks); });
+        [&] { seen.result = recognise_container(file, "img", &format, receiver_for(&keep)); });
     seen.format = format != nullptr ? format->name : "";
     return seen;
 }
