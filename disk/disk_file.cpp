@@ -83,6 +83,27 @@ int locate_file(const disk_image* disk, const char* name, std::size_t length, in
     return 0;
 }
 
+constexpr int entries_per_unit = disk_unit_size / dir_entry_size;
+
+// Hands every entry of the root directory's readable units, with its slot
+// (0-191), to visit, until visit returns true; gives whether it did.
+template <typename Visit> bool for_each_root_entry(const disk_image* disk, Visit visit) {
+    std::uint8_t unit_bytes[disk_unit_size];
+    for (std::int64_t unit = root_first_unit; unit < root_end_unit; ++unit) {
+        if (!unit_readable(disk, unit, false)) {
+            continue;
+        }
+        read_unit(disk, unit, 0, unit_bytes, disk_unit_size);
+        for (int i = 0; i < entries_per_unit; ++i) {
+            const auto slot = static_cast<std::int32_t>((unit - root_first_unit) * entries_per_unit + i);
+            if (visit(slot, unit_bytes + i * dir_entry_size)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // What the chain walk knows of each cluster: passed by the file's own
 // chain, or reached by another directory entry's.
 enum : std::uint8_t { cluster_free = 0, cluster_passed = 1, cluster_taken = 2 };
@@ -115,20 +136,13 @@ void mark_other_chains(const disk_image* disk, std::int32_t own_slot, std::vecto
             cluster = disk->fat[static_cast<std::size_t>(cluster)];
         }
     };
-    constexpr int entries_per_unit = disk_unit_size / dir_entry_size;
+    for_each_root_entry(disk, [&](std::int32_t slot, const std::uint8_t* entry) {
+        if (slot != own_slot) {
+            take_entry(entry);
+        }
+        return false;
+    });
     std::uint8_t unit_bytes[disk_unit_size];
-    for (std::int64_t unit = root_first_unit; unit < root_end_unit; ++unit) {
-        if (!unit_readable(disk, unit, false)) {
-            continue;
-        }
-        read_unit(disk, unit, 0, unit_bytes, disk_unit_size);
-        for (int i = 0; i < entries_per_unit; ++i) {
-            const auto slot = static_cast<std::int32_t>((unit - root_first_unit) * entries_per_unit + i);
-            if (slot != own_slot) {
-                take_entry(unit_bytes + i * dir_entry_size);
-            }
-        }
-    }
     while (!directories.empty()) {
         const std::int64_t unit = directories.back() + first_cluster_unit;
         directories.pop_back();
@@ -215,30 +229,20 @@ int find_root_entry(const disk_image* disk, const char* dir_name, int ignore_cas
     if (::strnlen(dir_name, dir_name_length) != static_cast<std::size_t>(dir_name_length)) {
         return -1;
     }
-    constexpr int entries_per_unit = disk_unit_size / dir_entry_size;
-    std::uint8_t unit_bytes[disk_unit_size];
-    for (std::int64_t unit = root_first_unit; unit < root_end_unit; ++unit) {
-        if (!unit_readable(disk, unit, false)) {
-            continue;
-        }
-        read_unit(disk, unit, 0, unit_bytes, disk_unit_size);
-        for (int i = 0; i < entries_per_unit; ++i) {
-            const std::uint8_t* bytes = unit_bytes + i * dir_entry_size;
-            bool match = true;
-            for (int k = 0; k < dir_name_length && match; ++k) {
-                const auto want = static_cast<unsigned char>(dir_name[k]);
-                const unsigned char have = bytes[k];
-                match = ignore_case ? ascii_upper(want) == ascii_upper(have) : want == have;
-            }
-            if (match) {
-                entry->first_cluster = get_le16(bytes + dir_first_cluster_field);
-                entry->size = get_le32_signed(bytes + dir_size_field);
-                entry->slot = static_cast<std::int32_t>((unit - root_first_unit) * entries_per_unit + i);
-                return 0;
+    const bool found = for_each_root_entry(disk, [&](std::int32_t slot, const std::uint8_t* bytes) {
+        for (int k = 0; k < dir_name_length; ++k) {
+            const auto want = static_cast<unsigned char>(dir_name[k]);
+            const unsigned char have = bytes[k];
+            if (ignore_case ? ascii_upper(want) != ascii_upper(have) : want != have) {
+                return false;
             }
         }
-    }
-    return -1;
+        entry->first_cluster = get_le16(bytes + dir_first_cluster_field);
+        entry->size = get_le32_signed(bytes + dir_size_field);
+        entry->slot = slot;
+        return true;
+    });
+    return found ? 0 : -1;
 }
 
 int read_disk_file(const disk_image* disk, const char* name, std::span<std::uint8_t> buffer,

@@ -19,7 +19,8 @@ import unittest
 from types import SimpleNamespace
 
 from disk_containers import d88, d88_tracks, several
-from kztest import (BUILDS, FAT_OFFSET, UNIT, WINDOWS, Image, KzTestCase, command_line, build_disk, file_clusters,
+from hostile_test import set_fat
+from kztest import (BUILDS, WINDOWS, Image, KzTestCase, command_line, build_disk, file_clusters,
                     run_program, shape_disk, snapshot, wine_log, work_dir)
 
 SHEET, MASK = "sheet.bmp", "mask.bmp"
@@ -37,15 +38,6 @@ def loading(message):
 
 def reading(message, name):
     return f"{message}\nread disk image error 'disk.img/{name}'\n"
-
-
-def set_fat(disk, n, value):
-    """FAT12 entry n in both copies of the FAT (units 1-2 and 3-4)."""
-    for copy in (FAT_OFFSET, FAT_OFFSET + 2 * UNIT):
-        at = copy + n * 3 // 2
-        pair = disk[at] | disk[at + 1] << 8
-        pair = (pair & 0x000F) | value << 4 if n & 1 else (pair & 0xF000) | value
-        disk[at], disk[at + 1] = pair & 0xFF, pair >> 8
 
 
 @functools.lru_cache(maxsize=None)
