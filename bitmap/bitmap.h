@@ -122,6 +122,13 @@ int check_bitmap_header(bitmap_header* header);
 
 int read_palette(std::FILE* stream, std::uint8_t* palette, int count);
 
+// read_bitmap's first step, for a caller that looks at the header before
+// the pixels are read (and then calls read_bitmap with header_read 1):
+// reads and checks the 54 header bytes, and when they are refused prints
+// "error: read_bitmap() - can't read bitmap header\n" after the check's own
+// message. -1, or the number of warnings.
+int start_read_bitmap(std::FILE* stream, bitmap_header* header);
+
 // Reads one bitmap. palette may be null (the palette is skipped); pixels is
 // required (-3 without it). header_read non-zero: the caller has filled and
 // checked the record and the stream stands after the 54 header bytes.

@@ -122,15 +122,6 @@ bool stream_can_hold(std::FILE* stream, std::int64_t needed) {
     return end >= start && end - start >= needed;
 }
 
-// An empty slot gets a new buffer of the size; a slot naming the caller's
-// buffer must be at least that large.
-int fill_slot(buffer_slot* slot, std::size_t size) {
-    if (slot->data != nullptr) {
-        return slot->size >= size ? 0 : -1;
-    }
-    return allocate_slot(slot, size);
-}
-
 // A 1-bit file byte's eight pixels, 0 or 1, leftmost first, so that a byte
 // is unpacked by one 8-byte copy.
 constexpr std::array<std::array<std::uint8_t, 8>, 256> make_1bit_pixels() {
@@ -171,6 +162,146 @@ void unpack_row(const std::uint8_t* row, std::uint8_t* pixels, std::size_t width
     }
 }
 
+// The format's own tests of the fields that fix the layout: the header
+// type, one plane, no compression, a bit count it knows, and the pixel rows
+// right after the palette. Gives the rows' offset, or 0 after its message
+// (or silently, for the planes).
+std::uint32_t check_bitmap_layout(const bitmap_header& header) {
+    if (header.header_size != bitmap_info_header_size) {
+        print_message("error: check_bitmap_header() - not supported header type - support only "
+                   "Windows V3\n");
+        return 0;
+    }
+    if (header.planes != 1) {
+        return 0;
+    }
+    if (header.compression != 0) {
+        print_message("error: check_bitmap_header() - not support compression\n");
+        return 0;
+    }
+    const int bit_count = header.bit_count;
+    if (!is_supported_bit_count(bit_count)) {
+        print_message("error: check_bitmap_header() - unknown bit count\n");
+        return 0;
+    }
+    const std::uint32_t expected_offset = bitmap_headers_size + palette_bytes(bit_count);
+    if (header.data_offset != expected_offset) {
+        print_message("error: check_bitmap_header() - offset size 0x%X != 0x%X\n",
+                    header.data_offset, expected_offset);
+        return 0;
+    }
+    return expected_offset;
+}
+
+// The format's own tests of the lengths, given the rows' offset: a zero
+// image_size is mended, and a file_size above what the headers and rows need
+// is only warned about. -1 after its message, else the number of warnings.
+int check_bitmap_lengths(bitmap_header* header, std::uint32_t data_offset) {
+    const std::uint32_t expected_length = expected_data_length(*header);
+    int warnings = 0;
+    if (header->image_size == 0) {
+        print_message("warning: check_bitmap_header() - data length is 0 ... corrected: 0x%X\n",
+                    expected_length);
+        header->image_size = expected_length;
+        ++warnings;
+    }
+    if (header->image_size != expected_length) {
+        print_message("error: check_bitmap_header() - data length 0x%X != 0x%X\n", header->image_size,
+                    expected_length);
+        return -1;
+    }
+    const std::uint32_t expected_file_length = expected_length + data_offset;
+    if (header->file_size > expected_file_length) {
+        print_message("warning: check_bitmap_header() - file length 0x%X > 0x%X\n", header->file_size,
+                    expected_file_length);
+        ++warnings;
+    } else if (header->file_size < expected_file_length) {
+        print_message("error: check_bitmap_header() - file length 0x%X < 0x%X\n", header->file_size,
+                    expected_file_length);
+        return -1;
+    }
+    return warnings;
+}
+
+// Makes the pixel slot ready for the picture. A header may claim up to 2 GiB
+// of pixels: a new buffer is had only when the stream still holds the
+// palette and every row, so a tiny file with a huge header costs no memory.
+// *rows_present tells whether it does; the caller's own buffer must be large
+// enough. 0, -1 after a message, or -2.
+int prepare_pixel_slot(std::FILE* stream, const bitmap_sizes& sizes, std::int64_t palette_size,
+                       buffer_slot* pixels, bool* rows_present) {
+    const auto size = static_cast<std::size_t>(sizes.pixel_bytes);
+    *rows_present = true;
+    if (slot_needs_buffer(*pixels, size) &&
+        !stream_can_hold(stream, palette_size + sizes.data_bytes)) {
+        *pixels = buffer_slot{}; // an offered buffer is set aside all the same
+        *rows_present = false;
+        return 0;
+    }
+    const int result = fill_slot(pixels, size);
+    if (result == -1) {
+        print_message("error: read_bitmap() - pixel buffer too small\n");
+    }
+    return result;
+}
+
+// Reads the palette into its slot, or past it when there is none (a stream
+// that cannot seek has it read and dropped). Bitmaps of 16 bits and more
+// have no palette. 0, -1 after a message, or -2.
+int take_palette(std::FILE* stream, int bit_count, buffer_slot* palette) {
+    if (bit_count > 8) {
+        return 0;
+    }
+    const int entries = 1 << bit_count;
+    const std::uint32_t size = palette_bytes(bit_count);
+    if (palette == nullptr) {
+        const bool skipped =
+            stream_can_seek(stream) && std::fseek(stream, static_cast<long>(size), SEEK_CUR) == 0;
+        if (!skipped) {
+            std::clearerr(stream);
+            std::array<std::uint8_t, max_palette_entries * palette_entry_size> dropped{};
+            read_palette(stream, dropped.data(), entries);
+        }
+        return 0;
+    }
+    const int result = fill_slot(palette, size);
+    if (result == bitmap_memory_exhausted) {
+        return result;
+    }
+    if (result < 0) {
+        print_message("error: read_bitmap() - palette buffer too small\n");
+        return -1;
+    }
+    if (read_palette(stream, palette->data, entries) < 0) {
+        print_message("error: read_bitmap() - can't read palette\n");
+        return -1;
+    }
+    return 0;
+}
+
+// The rows, bottom row first, each unpacked into its place in the buffer.
+int read_rows(std::FILE* stream, const bitmap_header& header, const bitmap_sizes& sizes,
+              std::uint8_t* pixels) {
+    std::vector<std::uint8_t> row;
+    try {
+        row.resize(static_cast<std::size_t>(sizes.row_size));
+    } catch (const std::bad_alloc&) {
+        print_message("error: memory exhaust!\n");
+        return bitmap_memory_exhausted;
+    }
+    const int bit_count = header.bit_count;
+    const auto width = static_cast<std::size_t>(header.width);
+    const std::size_t buffer_row = width * static_cast<std::size_t>((bit_count + 7) / 8);
+    for (auto r = static_cast<std::size_t>(header.height); r-- > 0;) {
+        if (std::fread(row.data(), 1, row.size(), stream) != row.size()) {
+            print_message("error: read_bitmap() - can't read bitmap data\n");
+            return -1;
+        }
+        unpack_row(row.data(), pixels + r * buffer_row, width, bit_count);
+    }
+    return 0;
+}
+
 } // namespace
 
 int read_bitmap_header(std::FILE* stream, bitmap_header* header) {
@@ -201,53 +332,12 @@ int read_bitmap_header(std::FILE* stream, bitmap_header* header) {
 }
 
 int check_bitmap_header(bitmap_header* header) {
-    if (header->header_size != bitmap_info_header_size) {
-        print_message("error: check_bitmap_header() - not supported header type - support only "
-                   "Windows V3\n");
+    const std::uint32_t data_offset = check_bitmap_layout(*header);
+    if (data_offset == 0) {
         return -1;
     }
-    if (header->planes != 1) {
-        return -1;
-    }
-    if (header->compression != 0) {
-        print_message("error: check_bitmap_header() - not support compression\n");
-        return -1;
-    }
-    const int bit_count = header->bit_count;
-    if (!is_supported_bit_count(bit_count)) {
-        print_message("error: check_bitmap_header() - unknown bit count\n");
-        return -1;
-    }
-    const std::uint32_t expected_offset = bitmap_headers_size + palette_bytes(bit_count);
-    if (header->data_offset != expected_offset) {
-        print_message("error: check_bitmap_header() - offset size 0x%X != 0x%X\n",
-                    header->data_offset, expected_offset);
-        return -1;
-    }
-
-    const std::uint32_t expected_length = expected_data_length(*header);
-    int warnings = 0;
-    if (header->image_size == 0) {
-        print_message("warning: check_bitmap_header() - data length is 0 ... corrected: 0x%X\n",
-                    expected_length);
-        header->image_size = expected_length;
-        ++warnings;
-    }
-    if (header->image_size != expected_length) {
-        print_message("error: check_bitmap_header() - data length 0x%X != 0x%X\n", header->image_size,
-                    expected_length);
-        return -1;
-    }
-    // A file_size above what the headers and rows need is only warned about,
-    // and ends the format's tests.
-    const std::uint32_t expected_file_length = expected_length + expected_offset;
-    if (header->file_size > expected_file_length) {
-        print_message("warning: check_bitmap_header() - file length 0x%X > 0x%X\n", header->file_size,
-                    expected_file_length);
-        ++warnings;
-    } else if (header->file_size < expected_file_length) {
-        print_message("error: check_bitmap_header() - file length 0x%X < 0x%X\n", header->file_size,
-                    expected_file_length);
+    const int warnings = check_bitmap_lengths(header, data_offset);
+    if (warnings < 0) {
         return -1;
     }
     // The format's tests compare 32-bit numbers that wrap, so they pass
@@ -279,13 +369,20 @@ int read_palette(std::FILE* stream, std::uint8_t* palette, int count) {
     return 0;
 }
 
+int start_read_bitmap(std::FILE* stream, bitmap_header* header) {
+    const int result = read_bitmap_header(stream, header);
+    if (result < 0) {
+        print_message("error: read_bitmap() - can't read bitmap header\n");
+    }
+    return result;
+}
+
 int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, buffer_slot* pixels,
                 int header_read) {
     if (pixels == nullptr) {
         return bitmap_no_slot;
     }
-    if (header_read == 0 && read_bitmap_header(stream, header) < 0) {
-        print_message("error: read_bitmap() - can't read bitmap header\n");
+    if (header_read == 0 && start_read_bitmap(stream, header) < 0) {
         return -1;
     }
     // A record filled by the caller gets the same size test, silently.
@@ -294,76 +391,20 @@ int read_bitmap(std::FILE* stream, bitmap_header* header, buffer_slot* palette, 
         print_message("error: read_bitmap() - can't read bitmap header\n");
         return -1;
     }
-    const int bit_count = header->bit_count;
-    const std::int64_t palette_size = palette_bytes(bit_count);
-
-    // A header may claim up to 2 GiB of pixels. An empty slot gets its buffer
-    // only when the stream still holds the palette and every row, so a tiny
-    // file with a huge header costs no memory.
-    if (pixels->offered && pixels->size < static_cast<std::size_t>(sizes.pixel_bytes)) {
-        *pixels = buffer_slot{};
-    }
     bool rows_present = true;
-    if (pixels->data == nullptr) {
-        rows_present = stream_can_hold(stream, palette_size + sizes.data_bytes);
-        if (rows_present) {
-            const int result = fill_slot(pixels, static_cast<std::size_t>(sizes.pixel_bytes));
-            if (result < 0) {
-                return result;
-            }
-        }
-    } else if (fill_slot(pixels, static_cast<std::size_t>(sizes.pixel_bytes)) < 0) {
-        print_message("error: read_bitmap() - pixel buffer too small\n");
-        return -1;
+    int result =
+        prepare_pixel_slot(stream, sizes, palette_bytes(header->bit_count), pixels, &rows_present);
+    if (result == 0) {
+        result = take_palette(stream, header->bit_count, palette);
     }
-
-    if (bit_count <= 8) {
-        const int entries = 1 << bit_count;
-        if (palette == nullptr) {
-            // Skipped; a stream that cannot seek has it read and dropped.
-            if (!stream_can_seek(stream) ||
-                std::fseek(stream, static_cast<long>(palette_size), SEEK_CUR) != 0) {
-                std::clearerr(stream);
-                std::array<std::uint8_t, max_palette_entries * palette_entry_size> dropped{};
-                read_palette(stream, dropped.data(), entries);
-            }
-        } else {
-            const int result = fill_slot(palette, static_cast<std::size_t>(palette_size));
-            if (result == bitmap_memory_exhausted) {
-                return result;
-            }
-            if (result < 0) {
-                print_message("error: read_bitmap() - palette buffer too small\n");
-                return -1;
-            }
-            if (read_palette(stream, palette->data, entries) < 0) {
-                print_message("error: read_bitmap() - can't read palette\n");
-                return -1;
-            }
-        }
+    if (result < 0) {
+        return result;
     }
     if (!rows_present) {
         print_message("error: read_bitmap() - can't read bitmap data\n");
         return -1;
     }
-
-    std::vector<std::uint8_t> row;
-    try {
-        row.resize(static_cast<std::size_t>(sizes.row_size));
-    } catch (const std::bad_alloc&) {
-        print_message("error: memory exhaust!\n");
-        return bitmap_memory_exhausted;
-    }
-    const auto width = static_cast<std::size_t>(header->width);
-    const std::size_t buffer_row = width * static_cast<std::size_t>((bit_count + 7) / 8);
-    for (auto r = static_cast<std::size_t>(header->height); r-- > 0;) {
-        if (std::fread(row.data(), 1, row.size(), stream) != row.size()) {
-            print_message("error: read_bitmap() - can't read bitmap data\n");
-            return -1;
-        }
-        unpack_row(row.data(), pixels->data + r * buffer_row, width, bit_count);
-    }
-    return 0;
+    return read_rows(stream, *header, sizes, pixels->data);
 }
 
 } // namespace kz

@@ -19,4 +19,19 @@ int allocate_slot(buffer_slot* slot, std::size_t size) {
     return 0;
 }
 
+bool slot_needs_buffer(const buffer_slot& slot, std::size_t size) {
+    return slot.data == nullptr || (slot.offered && slot.size < size);
+}
+
+int fill_slot(buffer_slot* slot, std::size_t size) {
+    if (slot->data != nullptr && slot->size >= size) {
+        return 0;
+    }
+    if (!slot_needs_buffer(*slot, size)) {
+        return -1;
+    }
+    *slot = buffer_slot{};
+    return allocate_slot(slot, size);
+}
+
 } // namespace kz

@@ -20,9 +20,6 @@ namespace kz {
 // The first byte of every PNG file, which no bitmap file ("BM") begins with.
 constexpr int png_first_byte = 0x89;
 
-// Whether the name ends in ".png", in any case: such a file is written as PNG.
-bool is_png_name(const char* path);
-
 // Writes a whole PNG file of width x height pixels from a bitmap pixel buffer
 // (one byte per pixel, top row first) and a bitmap palette (4 bytes an entry,
 // blue, green, red, fourth byte) at 1, 4 or 8 bits: an indexed PNG of the

@@ -30,18 +30,14 @@ int failed(int error) {
     return -1;
 }
 
-int fill_slot(buffer_slot* slot, std::size_t size) {
-    if (slot->data != nullptr) {
-        if (slot->size >= size) {
-            return 0;
-        }
-        if (!slot->offered) {
-            print_message("error: read_png() - pixel buffer too small\n");
-            return -1;
-        }
-        *slot = buffer_slot{};
+// The slot rule of the library: an offered buffer too small for the
+// picture gives way to a new one, a caller's own is refused.
+int fill_png_slot(buffer_slot* slot, std::size_t size) {
+    const int result = fill_slot(slot, size);
+    if (result == -1) {
+        print_message("error: read_png() - pixel buffer too small\n");
     }
-    return allocate_slot(slot, size);
+    return result;
 }
 
 // The pixels of one file byte at 1, 2 or 4 bits, leftmost first.
@@ -85,6 +81,86 @@ void unpack_indices(const std::uint8_t* packed, std::uint32_t width, std::uint32
     } else {
         unpack_rows<4>(packed, width, height, pixels);
     }
+}
+
+// Decodes the picture into the pixel buffer: colours as blue, green, red,
+// indices one a byte. 0, -1 after a message, -2 memory exhausted.
+int decode_pixels(spng_ctx* png, const spng_ihdr& header, std::size_t count, bool indexed,
+                  std::uint8_t* pixels) {
+    int error = 0;
+    if (!indexed) {
+        error = spng_decode_image(png, pixels, count * 3, SPNG_FMT_RGB8, 0);
+        for (std::size_t i = 0; error == 0 && i < count; ++i) {
+            std::swap(pixels[3 * i], pixels[3 * i + 2]); // red, green, blue to bitmap order
+        }
+    } else if (header.bit_depth == 8) {
+        error = spng_decode_image(png, pixels, count, SPNG_FMT_PNG, 0);
+    } else {
+        std::size_t size = 0;
+        std::vector<std::uint8_t> packed;
+        error = spng_decoded_image_size(png, SPNG_FMT_PNG, &size);
+        if (error == 0) {
+            try {
+                packed.resize(size);
+            } catch (const std::bad_alloc&) {
+                print_message("error: memory exhaust!\n");
+                return bitmap_memory_exhausted;
+            }
+            error = spng_decode_image(png, packed.data(), packed.size(), SPNG_FMT_PNG, 0);
+        }
+        if (error == 0) {
+            unpack_indices(packed.data(), header.width, header.height, header.bit_depth, pixels);
+        }
+    }
+    return error != 0 ? failed(error) : 0;
+}
+
+// The colours the indices stand for: a ramp of greys for a grey picture,
+// else the file's palette, which must hold every index used. 0, or -1 after
+// a message.
+int index_colours(spng_ctx* png, const spng_ihdr& header, std::span<const std::uint8_t> pixels,
+                  spng_plte* plte) {
+    if (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE) {
+        plte->n_entries = 1u << header.bit_depth;
+        const unsigned top = plte->n_entries - 1;
+        for (unsigned i = 0; i < plte->n_entries; ++i) {
+            const auto grey = static_cast<std::uint8_t>(i * 255 / top);
+            plte->entries[i] = {grey, grey, grey, 255};
+        }
+        return 0;
+    }
+    const int error = spng_get_plte(png, plte);
+    if (error != 0) {
+        return failed(error);
+    }
+    std::array<bool, max_palette_entries> used{};
+    for (const std::uint8_t index : pixels) {
+        used[index] = true;
+    }
+    for (std::uint32_t index = plte->n_entries; index < max_palette_entries; ++index) {
+        if (used[index]) {
+            print_message("error: read_png() - index %u beyond the palette's %u entries\n", index,
+                          plte->n_entries);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// A bitmap palette of 256 entries: the colours, then black.
+int hand_palette_out(const spng_plte& plte, buffer_slot* palette) {
+    const int result = fill_png_slot(palette, max_palette_entries * palette_entry_size);
+    if (result < 0) {
+        return result;
+    }
+    std::memset(palette->data, 0, max_palette_entries * palette_entry_size);
+    for (std::uint32_t i = 0; i < plte.n_entries; ++i) {
+        std::uint8_t* entry = palette->data + i * palette_entry_size;
+        entry[0] = plte.entries[i].blue;
+        entry[1] = plte.entries[i].green;
+        entry[2] = plte.entries[i].red;
+    }
+    return 0;
 }
 
 } // namespace
@@ -138,90 +214,29 @@ int read_png_pixels(png_reader* reader, buffer_slot* palette, buffer_slot* pixel
     }
     const std::size_t count = std::size_t{reader->width} * reader->height;
     const bool indexed = reader->bit_count == 8;
-    int result = fill_slot(pixels, count * (indexed ? 1 : 3));
+    int result = fill_png_slot(pixels, count * (indexed ? 1 : 3));
     if (result < 0) {
         return result;
     }
 
-    if (!indexed) {
-        error = spng_decode_image(png, pixels->data, count * 3, SPNG_FMT_RGB8, 0);
-        if (error != 0) {
-            return failed(error);
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            std::swap(pixels->data[3 * i], pixels->data[3 * i + 2]); // red, green, blue to bitmap order
-        }
-    } else if (header.bit_depth == 8) {
-        error = spng_decode_image(png, pixels->data, count, SPNG_FMT_PNG, 0);
-    } else {
-        std::size_t size = 0;
-        std::vector<std::uint8_t> packed;
-        error = spng_decoded_image_size(png, SPNG_FMT_PNG, &size);
-        if (error == 0) {
-            try {
-                packed.resize(size);
-            } catch (const std::bad_alloc&) {
-                print_message("error: memory exhaust!\n");
-                return bitmap_memory_exhausted;
-            }
-            error = spng_decode_image(png, packed.data(), packed.size(), SPNG_FMT_PNG, 0);
-        }
-        if (error == 0) {
-            unpack_indices(packed.data(), reader->width, reader->height, header.bit_depth,
-                           pixels->data);
-        }
+    result = decode_pixels(png, header, count, indexed, pixels->data);
+    if (result < 0) {
+        return result;
     }
     // The chunks after the pixel data, up to the end of the file: a damaged
     // checksum or a missing end is found there too.
-    if (error == 0) {
-        error = spng_decode_chunks(png);
-    }
+    error = spng_decode_chunks(png);
     if (error != 0) {
         return failed(error);
     }
     if (!indexed) {
         return 0;
     }
-
     spng_plte plte{};
-    if (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE) {
-        plte.n_entries = 1u << header.bit_depth;
-        const unsigned top = plte.n_entries - 1;
-        for (unsigned i = 0; i < plte.n_entries; ++i) {
-            const auto grey = static_cast<std::uint8_t>(i * 255 / top);
-            plte.entries[i] = {grey, grey, grey, 255};
-        }
-    } else {
-        error = spng_get_plte(png, &plte);
-        if (error != 0) {
-            return failed(error);
-        }
-        std::array<bool, max_palette_entries> used{};
-        for (std::size_t i = 0; i < count; ++i) {
-            used[pixels->data[i]] = true;
-        }
-        for (std::uint32_t index = plte.n_entries; index < max_palette_entries; ++index) {
-            if (used[index]) {
-                print_message("error: read_png() - index %u beyond the palette's %u entries\n",
-                              index, plte.n_entries);
-                return -1;
-            }
-        }
+    if (index_colours(png, header, std::span<const std::uint8_t>(pixels->data, count), &plte) < 0) {
+        return -1;
     }
-    if (palette != nullptr) {
-        result = fill_slot(palette, max_palette_entries * palette_entry_size);
-        if (result < 0) {
-            return result;
-        }
-        std::memset(palette->data, 0, max_palette_entries * palette_entry_size);
-        for (std::uint32_t i = 0; i < plte.n_entries; ++i) {
-            std::uint8_t* entry = palette->data + i * palette_entry_size;
-            entry[0] = plte.entries[i].blue;
-            entry[1] = plte.entries[i].green;
-            entry[2] = plte.entries[i].red;
-        }
-    }
-    return 0;
+    return palette != nullptr ? hand_palette_out(plte, palette) : 0;
 }
 
 } // namespace kz

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -60,17 +59,6 @@ int failed(std::FILE* stream, int error) {
 
 void png_context_free::operator()(spng_ctx* context) const {
     spng_ctx_free(context);
-}
-
-bool is_png_name(const char* path) {
-    const std::size_t length = std::strlen(path);
-    if (length < 4) {
-        return false;
-    }
-    const char* end = path + length - 4;
-    return end[0] == '.' && std::tolower(static_cast<unsigned char>(end[1])) == 'p' &&
-           std::tolower(static_cast<unsigned char>(end[2])) == 'n' &&
-           std::tolower(static_cast<unsigned char>(end[3])) == 'g';
 }
 
 int write_png(std::FILE* stream, std::uint32_t width, std::uint32_t height, int bit_count,

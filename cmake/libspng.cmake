@@ -15,21 +15,40 @@ if(NOT EXISTS ${KZ_LIBSPNG_SOURCE}/spng/spng.c)
                       "to an unpacked libspng source tree)")
 endif()
 
-find_path(KZ_ZLIB_INCLUDE zlib.h)
-find_library(KZ_ZLIB_ARCHIVE NAMES libz.a)
-if(NOT KZ_ZLIB_INCLUDE OR NOT KZ_ZLIB_ARCHIVE)
-  if(MINGW)
-    set(kz_zlib_package libz-mingw-w64-dev)
-  else()
-    set(kz_zlib_package zlib1g-dev)
+if(EMSCRIPTEN)
+  # Emscripten's own zlib is a port that would be downloaded; the web build
+  # compiles Debian's zlib source, which scripts/setup fetches as it does
+  # libspng's (apt-get source zlib), into build/deps/zlib.
+  set(KZ_ZLIB_SOURCE ${PROJECT_SOURCE_DIR}/build/deps/zlib
+      CACHE PATH "zlib's source tree (Debian's source package zlib)")
+  if(NOT EXISTS ${KZ_ZLIB_SOURCE}/inflate.c)
+    message(FATAL_ERROR "zlib's source is not in ${KZ_ZLIB_SOURCE}: run scripts/setup, which "
+                        "fetches it with apt-get source zlib (or set KZ_ZLIB_SOURCE to an "
+                        "unpacked zlib source tree)")
   endif()
-  message(FATAL_ERROR "zlib's header or static archive libz.a is missing (Debian: "
-                      "${kz_zlib_package}): run scripts/setup")
+  add_library(kz_zlib STATIC)
+  foreach(part adler32 compress crc32 deflate infback inffast inflate inftrees trees uncompr zutil)
+    target_sources(kz_zlib PRIVATE ${KZ_ZLIB_SOURCE}/${part}.c)
+  endforeach()
+  target_include_directories(kz_zlib SYSTEM PUBLIC ${KZ_ZLIB_SOURCE})
+  target_compile_options(kz_zlib PRIVATE -w)
+else()
+  find_path(KZ_ZLIB_INCLUDE zlib.h)
+  find_library(KZ_ZLIB_ARCHIVE NAMES libz.a)
+  if(NOT KZ_ZLIB_INCLUDE OR NOT KZ_ZLIB_ARCHIVE)
+    if(MINGW)
+      set(kz_zlib_package libz-mingw-w64-dev)
+    else()
+      set(kz_zlib_package zlib1g-dev)
+    endif()
+    message(FATAL_ERROR "zlib's header or static archive libz.a is missing (Debian: "
+                        "${kz_zlib_package}): run scripts/setup")
+  endif()
+  add_library(kz_zlib STATIC IMPORTED)
+  set_target_properties(kz_zlib PROPERTIES
+    IMPORTED_LOCATION ${KZ_ZLIB_ARCHIVE}
+    INTERFACE_INCLUDE_DIRECTORIES ${KZ_ZLIB_INCLUDE})
 endif()
-add_library(kz_zlib STATIC IMPORTED)
-set_target_properties(kz_zlib PROPERTIES
-  IMPORTED_LOCATION ${KZ_ZLIB_ARCHIVE}
-  INTERFACE_INCLUDE_DIRECTORIES ${KZ_ZLIB_INCLUDE})
 
 add_library(kz_spng STATIC ${KZ_LIBSPNG_SOURCE}/spng/spng.c)
 target_compile_definitions(kz_spng PUBLIC SPNG_STATIC)

@@ -1,8 +1,7 @@
 // The overwrite question and the bitmap output file of the command-line tools.
 #include "console/console.h"
 
-#include "bitmap/bitmap.h"
-#include "bitmap/png.h"
+#include "bitmap/picture.h"
 #include "io/output_file.h"
 #include "io/path.h"
 #include "terminal/terminal.h"
@@ -56,23 +55,8 @@ int write_bitmap_file(const char* path, std::uint32_t width, std::int32_t height
     if (open_output_file(&out, path) != 0) {
         return -1;
     }
-    if (is_png_name(path)) {
-        // A top-down (negative) height has no meaning here: write_png refuses 0.
-        const auto rows = height > 0 ? static_cast<std::uint32_t>(height) : 0u;
-        if (write_png(out.stream, width, rows, bit_count, palette, pixels) < 0) {
-            print_message("write error '%s'\n", path);
-            discard_output_file(&out);
-            return -1;
-        }
-        return commit_output_file(&out);
-    }
-    // An unsupported bit count leaves the header incomplete; write_bitmap
-    // refuses it, so the result needs no test here.
-    bitmap_header header;
-    const auto bits = bit_count >= 0 && bit_count <= 0xFFFF ? static_cast<std::uint16_t>(bit_count)
-                                                            : std::uint16_t{0};
-    make_bitmap_header(&header, width, height, bits);
-    if (write_bitmap(out.stream, &header, palette, pixels) < 0) {
+    const picture_image image{width, height, bit_count, palette, pixels};
+    if (write_picture(out.stream, picture_format_for_name(path), image) < 0) {
         print_message("write error '%s'\n", path);
         discard_output_file(&out);
         return -1;

@@ -8,9 +8,11 @@ namespace kz {
 
 // The usual huge page of x86-64 (and of arm64 with 4 KiB pages), 2 MiB: a
 // work area declared alignas(work_area_alignment) starts on one. Windows
-// gives huge pages to no ordinary program, so there the areas need no
-// special alignment.
-#ifdef _WIN32
+// gives huge pages to no ordinary program, and a browser's WebAssembly
+// memory has no pages to ask for, so there the areas need no special
+// alignment (in the web page, where the five programs share one memory, a
+// 2 MiB alignment would only leave holes between their areas).
+#if defined(_WIN32) || defined(__EMSCRIPTEN__)
 constexpr std::size_t work_area_alignment = 64;
 #else
 constexpr std::size_t work_area_alignment = std::size_t{2} << 20;

@@ -26,7 +26,9 @@ inline int run(const std::string& command) {
 
 inline file_ptr stream_of(const bytes& content) {
     file_ptr stream(temporary_stream());
-    std::fwrite(content.data(), 1, content.size(), stream.get());
+    if (!content.empty()) { // an empty vector's data() may be null, which fwrite must not get
+        std::fwrite(content.data(), 1, content.size(), stream.get());
+    }
     std::rewind(stream.get());
     return stream;
 }

@@ -29,14 +29,15 @@ CHANGES_ONLY = {"can't change a track the image does not hold '%s' C=%d H=%d",
                 "can't change a sector with special-read data '%s' C=%d H=%d R=%d"}
 
 # What each page's program is built from, as far as it prints anything.
-COMMON = ["console/*.cpp", "io/*.cpp", "terminal/*.cpp"]
+COMMON = ["console/console.cpp", "console/command_line.cpp", "io/*.cpp", "terminal/*.cpp"]
+DISK = ["console/shape_files.cpp", "disk/*.cpp"]
 PAGES = {
     "kzshapes.1.in": (["kzpc98shapes", "kzx68kshapes"],
-                      COMMON + ["tools/shapes/*.cpp", "disk/*.cpp", "bitmap/bitmap_writer.cpp",
+                      COMMON + DISK + ["tools/shapes/*.cpp", "bitmap/bitmap_writer.cpp",
                                 "bitmap/bitmap_convert.cpp", "bitmap/bitmap_slot.cpp", "bitmap/png_writ*.cpp"],
                       UNREACHABLE | CHANGES_ONLY),
     "kzchg_shapes.1.in": (["kzpc98chg_shapes", "kzx68kchg_shapes"],
-                          COMMON + ["tools/chg_shapes/*.cpp", "disk/*.cpp", "bitmap/bitmap_reader.cpp",
+                          COMMON + DISK + ["tools/chg_shapes/*.cpp", "bitmap/bitmap_reader.cpp",
                                     "bitmap/bitmap_convert.cpp", "bitmap/bitmap_slot.cpp", "bitmap/png_read*.cpp"],
                           UNREACHABLE),
     "kzega_shapes.1": (["kzega_shapes"],
@@ -44,6 +45,10 @@ PAGES = {
                        UNREACHABLE),
 }
 LITERAL = r'"(?:[^"\\]|\\.)*"'
+# A command-line table's value option carries its message for a missing
+# value; the parser prints such a text through a format of "%s" alone, which
+# is no message of its own.
+VALUE_OPTION = r"value_option\(\s*" + LITERAL + r"\s*,\s*((?:" + LITERAL + r"\s*)+)"
 # The one question the programs ask, whose text the format takes as its
 # argument.
 QUESTION = {"%s (Y or N):": "overwrite ? (Y or N):"}
@@ -59,10 +64,11 @@ def code_messages(patterns, unreachable=UNREACHABLE):
         for path in sorted(SOURCE.glob(pattern)):
             text = path.read_text()
             text = re.sub(r"void print_usage\(\) \{.*?\n\}\n", "", text, flags=re.S)
-            for call in re.finditer(r"print_message\(\s*((?:" + LITERAL + r"\s*)+)", text):
+            calls = list(re.finditer(r"print_message\(\s*((?:" + LITERAL + r"\s*)+)", text))
+            for call in calls + list(re.finditer(VALUE_OPTION, text)):
                 message = "".join(unescape_c(piece[1:-1]) for piece in re.findall(LITERAL, call.group(1)))
                 message = message.strip("\n").rstrip()
-                if message:
+                if message and message != "%s":
                     found.add(QUESTION.get(message, message))
     return found - unreachable
 

@@ -3,13 +3,14 @@
 # build folder, and checks them with the platforms' own tools:
 #   linux    the .deb (dpkg-deb -c) and the .tar.gz (tar tzf) each hold the
 #            programs, their compressed manual pages, the licence, the README,
-#            Debian's copyright file and changelog and the guide page; lintian
-#            finds no error in the .deb (its warnings and notes are shown);
+#            Debian's copyright file and changelog, the guide page and the
+#            web page kzshapes.html; lintian finds no error in the .deb (its
+#            warnings and notes are shown);
 #   windows  kzshapes-VERSION-win64.zip (unzip -Z1) holds the programs,
 #            README.txt, LICENSE.txt, COPYRIGHT.txt (with the notices of
-#            the libraries linked in), the sample data and the guide page;
-#            the README's commands work in the unzipped folder under Wine,
-#            and the guide shows its pictures in Chromium.
+#            the libraries linked in), the sample data, the guide page and
+#            kzshapes.html; the README's commands work in the unzipped folder
+#            under Wine, and the guide shows its pictures in Chromium.
 # In every package the guide page's pictures and in-page links must resolve
 # among the files packed with it.
 # Usage: package_test.sh linux|windows BUILD_DIR VERSION PYTHON
@@ -67,7 +68,7 @@ case $kind in
 linux)
     files=(share/doc/kzshapes/LICENSE share/doc/kzshapes/README.md
            share/doc/kzshapes/copyright share/doc/kzshapes/changelog.gz
-           share/doc/kzshapes/guide.html)
+           share/doc/kzshapes/guide.html share/doc/kzshapes/kzshapes.html)
     for program in "${programs[@]}"; do
         files+=("bin/$program" "share/man/man1/$program.1.gz")
     done
@@ -99,7 +100,7 @@ linux)
     ;;
 windows)
     zip=$(the_package "kzshapes-${version}-win64.zip")
-    files=(README.txt LICENSE.txt COPYRIGHT.txt guide.html KZ_Varnholm.fdi kz-varnholm.xdf KZ_Varnholm.hdm
+    files=(README.txt LICENSE.txt COPYRIGHT.txt guide.html kzshapes.html KZ_Varnholm.fdi kz-varnholm.xdf KZ_Varnholm.hdm
            KZ_Varnholm.d88 KZ_Varnholm.nfd KZ_Varnholm.fdd kz-varnholm.dim TILES.16 TILES.4)
     for program in "${programs[@]}"; do
         files+=("$program.exe")

@@ -10,6 +10,10 @@ Usage: windows_zip_test.py FOLDER RUNNER SCREENSHOT
 - guide.html, opened from the folder in headless Chromium, shows every one of
   its pictures and every link within it finds its place. A screenshot of the
   page is left at SCREENSHOT, to be looked at.
+- kzshapes.html, opened from the folder in headless Chromium, does the
+  editing cycle with the folder's sample disk, and gives the files that the
+  folder's .exe programs give for the same commands under Wine, byte for
+  byte.
 """
 
 import re
@@ -42,6 +46,31 @@ class WindowsZipTest(unittest.TestCase):
                                          capture_output=True, timeout=120)
                     self.assertEqual(run.returncode, 0, f"{line}: {run.stdout!r} {run.stderr!r}")
             self.assertEqual([name for name in PROMISED if not (folder / name).is_file()], [])
+
+    def test_web_page_does_the_cycle_as_the_programs_do(self):
+        sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "web"))
+        from page_driver import Page
+        with tempfile.TemporaryDirectory(prefix="kz-zip-page-") as scratch:
+            folder = Path(scratch) / "unzipped"
+            shutil.copytree(FOLDER, folder)
+            for line in ("kzpc98shapes --no-remake-water shapes.png mask.png", "kzpc98chg_shapes shapes.png mask.png"):
+                run = subprocess.run([*RUNNER, "cmd", "/c", line], cwd=folder, stdin=subprocess.DEVNULL,
+                                     capture_output=True, timeout=120)
+                self.assertEqual(run.returncode, 0, f"{line}: {run.stdout!r} {run.stderr!r}")
+            page = Page((FOLDER / "kzshapes.html").resolve().as_uri())
+            try:
+                page.set_choices(version="pc98", checks=("no-remake-water",))
+                extracted = page.choose("disk", FOLDER / "KZ_Varnholm.fdi")
+                page.choose("sheet", folder / "shapes.png")
+                changed = page.choose("mask", folder / "mask.png")
+            finally:
+                page.close()
+            self.assertEqual((extracted.state, changed.state), ("done", "done"),
+                             extracted.messages + changed.messages)
+            self.assertEqual(sorted(extracted.downloads), ["mask.png", "shapes.png"])
+            self.assertEqual(list(changed.downloads), ["KZ_Varnholm.NEW.fdi"])
+            for name, data in {**extracted.downloads, **changed.downloads}.items():
+                self.assertTrue(data == (folder / name).read_bytes(), f"the page's {name} differs from the program's")
 
     def test_guide_shows_its_pictures_in_chromium(self):
         from selenium import webdriver  # Debian's python3-selenium, with chromium-driver

@@ -7,7 +7,9 @@
 // offset in an image file that no container claims (4096 for FDI, 0 for
 // XDF), the default image name and the formats named in the usage text.
 #include "bitmap/bitmap.h"
+#include "console/command_line.h"
 #include "console/console.h"
+#include "console/shape_files.h"
 #include "disk/disk.h"
 #include "io/output_file.h"
 #include "io/path.h"
@@ -18,8 +20,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <span>
@@ -28,10 +28,6 @@
 namespace {
 
 using namespace kz;
-
-constexpr const char* tiles_ch_name = "TILES.CH";
-constexpr const char* npc_ch_name = "NPC.CH";
-constexpr std::array<const char*, 2> shape_file_names = {tiles_ch_name, npc_ch_name};
 
 struct settings {
     const char* shapes_path = nullptr;
@@ -70,51 +66,6 @@ void print_usage() {
     print_message("write modified disk image to filename.NEW.ext if not specified\n");
 }
 
-// 0 to go on with the work; 1 when the program must end (with status 1).
-int parse_arguments(int argc, char** argv, settings* run) {
-    int positional_left = 2;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (arg[0] != '-') {
-            if (positional_left == 0) {
-                print_message("unneeded parameter '%s'\n\n", arg);
-                return 1;
-            }
-            if (positional_left == 2) {
-                run->shapes_path = arg;
-            } else {
-                run->mask_path = arg;
-            }
-            --positional_left;
-        } else if (std::strcmp(arg, "--help") == 0) {
-            print_usage();
-            return 1;
-        } else if (std::strcmp(arg, "--disk") == 0) {
-            if (++i >= argc) {
-                print_message("no disk image (varnholm disk)\n");
-                return 1;
-            }
-            run->disk_path = argv[i];
-        } else if (std::strcmp(arg, "--write") == 0) {
-            if (++i >= argc) {
-                print_message("no disk image (output)\n");
-                return 1;
-            }
-            run->output_path = argv[i];
-        } else if (std::strcmp(arg, "--only-tiles") == 0) {
-            run->change_tiles = true;
-            run->change_npc = false;
-        } else if (std::strcmp(arg, "--only-npc") == 0) {
-            run->change_tiles = false;
-            run->change_npc = true;
-        } else {
-            print_message("unknown option '%s'\n", arg);
-            return 1;
-        }
-    }
-    return 0;
-}
-
 // "dir/name.ext" gives "dir/name.NEW.ext"; a name without an extension gets
 // ".NEW" appended. Only the file-name part is searched for the dot, so that a
 // dot in a directory name cannot send the output into another directory; on
@@ -135,24 +86,10 @@ std::optional<std::string> make_new_image_name(const char* path) {
     }
 }
 
-// Loads the image, reads both shape files whatever is to be changed, encodes
-// the sheet over the chosen ones, and writes the changed image. Nothing is
-// written before the last step.
-int change_disk_image(const settings& run, const char* output_path) {
-    disk_image disk;
-    if (load_disk_image(&disk, run.disk_path, KZ_DISK_OFFSET, shape_file_names) < 0) {
-        print_message("read disk image error '%s'\n", run.disk_path);
-        return 1;
-    }
-    if (read_disk_file(&disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
-        print_message("read disk image error '%s/%s'\n", run.disk_path, tiles_ch_name);
-        return 1;
-    }
-    if (read_disk_file(&disk, npc_ch_name, npc_ch_data, 1) < 0) {
-        print_message("read disk image error '%s/%s'\n", run.disk_path, npc_ch_name);
-        return 1;
-    }
-
+// Encodes the sheet over the chosen shape files, then, once the user has
+// agreed to replace an existing output, puts them into the loaded image and
+// writes it. Nothing is written before the last step.
+int write_changed_image(const settings& run, const char* output_path, disk_image* disk) {
     for (int row = 0; row < tiles_shape_rows; ++row) {
         for (int column = 0; column < sheet_columns; ++column) {
             if (run.change_tiles) {
@@ -170,20 +107,31 @@ int change_disk_image(const settings& run, const char* output_path) {
             return 1;
         }
     }
-    if (run.change_tiles && replace_disk_file(&disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
+    if (run.change_tiles && replace_disk_file(disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
         print_message("write disk image error '%s/%s'\n", output_path, tiles_ch_name);
         return 1;
     }
-    if (run.change_npc && replace_disk_file(&disk, npc_ch_name, npc_ch_data, 1) < 0) {
+    if (run.change_npc && replace_disk_file(disk, npc_ch_name, npc_ch_data, 1) < 0) {
         print_message("write disk image error '%s/%s'\n", output_path, npc_ch_name);
         return 1;
     }
-    if (write_disk_image(&disk, output_path) < 0) {
+    if (write_disk_image(disk, output_path) < 0) {
         print_message("write disk image error '%s'\n", output_path);
         return 1;
     }
-    release_disk_image(&disk);
     return 0;
+}
+
+// Both shape files are read whatever is to be changed; the image stays
+// loaded for the change and is released however that ends.
+int change_disk_image(const settings& run, const char* output_path) {
+    disk_image disk;
+    if (read_shape_files(run.disk_path, KZ_DISK_OFFSET, tiles_ch_data, npc_ch_data, &disk) < 0) {
+        return 1;
+    }
+    const int status = write_changed_image(run, output_path, &disk);
+    release_disk_image(&disk);
+    return status;
 }
 
 int run_changer(const settings& run) {
@@ -240,12 +188,20 @@ int run_changer(const settings& run) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (take_utf8_arguments(&argc, &argv) != 0) {
-        return 1;
-    }
     prefer_huge_pages(&work, sizeof work);
     settings run;
-    if (parse_arguments(argc, argv, &run) != 0) {
+    const option_row options[] = {
+        usage_option("--help", print_usage),
+        value_option("--disk", "no disk image (varnholm disk)\n", &run.disk_path),
+        value_option("--write", "no disk image (output)\n", &run.output_path),
+        // The last of the two wins: there is no way to turn both off.
+        flag_option("--only-tiles", {&run.change_tiles, true}, {&run.change_npc, false}),
+        flag_option("--only-npc", {&run.change_tiles, false}, {&run.change_npc, true}),
+    };
+    const std::array<const char**, 2> positional = {&run.shapes_path, &run.mask_path};
+    const command_line line = {
+        .options = options, .positional = positional, .blank_line_after_unneeded = true};
+    if (parse_program_arguments(line, argc, argv) < 0) {
         return 1;
     }
     return run_changer(run);

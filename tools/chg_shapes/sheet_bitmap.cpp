@@ -1,7 +1,7 @@
 #include "tools/chg_shapes/sheet_bitmap.h"
 
 #include "bitmap/bitmap.h"
-#include "bitmap/png.h"
+#include "bitmap/picture.h"
 #include "io/input_file.h"
 #include "terminal/terminal.h"
 
@@ -33,75 +33,43 @@ bool check_sheet_size(const char* path, std::uint32_t width, std::int32_t height
     return true;
 }
 
-int convert_sheet(const char* path, std::int32_t height, int bit_count,
-                  const std::uint8_t* file_palette, const buffer_slot& pixels, int depth,
-                  const std::uint8_t* palette, std::span<std::uint8_t> target) {
+} // namespace
+
+// A picture of the wrong size is refused: a PNG from its header, before its
+// pixels are decoded; a bitmap once its rows are read, so that damaged rows
+// are reported as such. A sheet-sized picture of indices is read straight
+// into the target and converted there, pixel by pixel, so that no second
+// picture's worth of memory is touched; colours, or a larger picture, get a
+// buffer of their own.
+int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int depth,
+                      const std::uint8_t* palette, std::span<std::uint8_t> target) {
+    picture_reader picture;
+    if (read_picture_header(stream, &picture) < 0) {
+        print_message("read error '%s'\n", path);
+        return -1;
+    }
+    const auto height = static_cast<std::int32_t>(picture.height);
+    if (picture.size_before_pixels && !check_sheet_size(path, picture.width, height)) {
+        return -1;
+    }
+    buffer_slot file_palette;
+    buffer_slot pixels = offered_slot(target.data(), target.size());
+    if (read_picture_pixels(&picture, &file_palette, &pixels) < 0) {
+        print_message("read error '%s'\n", path);
+        return -1;
+    }
+    if (!picture.size_before_pixels && !check_sheet_size(path, picture.width, height)) {
+        return -1;
+    }
+    *rows_out = height / shape_size;
     buffer_slot target_slot = borrowed_slot(target.data(), target.size());
-    if (convert_bitmap(sheet_width, height, bit_count, file_palette,
+    if (convert_bitmap(sheet_width, height, picture.bit_count, file_palette.data,
                        std::span<const std::uint8_t>(pixels.data, pixels.size), depth, palette,
                        &target_slot) < 0) {
         print_message("convert bitmap error '%s'\n", path);
         return -1;
     }
     return 0;
-}
-
-// A PNG's size is known from its header, so a picture of the wrong size is
-// refused before its pixels are decoded.
-int load_png_sheet(std::FILE* stream, const char* path, int* rows_out, int depth,
-                   const std::uint8_t* palette, std::span<std::uint8_t> target) {
-    png_reader reader;
-    if (read_png_header(stream, &reader) < 0) {
-        print_message("read error '%s'\n", path);
-        return -1;
-    }
-    if (!check_sheet_size(path, reader.width, static_cast<std::int32_t>(reader.height))) {
-        return -1;
-    }
-    const auto height = static_cast<std::int32_t>(reader.height);
-    *rows_out = height / shape_size;
-    buffer_slot file_palette;
-    // Indices go straight into the target and are converted there, as for
-    // a bitmap; colours need a buffer of their own.
-    buffer_slot pixels = offered_slot(target.data(), target.size());
-    if (read_png_pixels(&reader, &file_palette, &pixels) < 0) {
-        print_message("read error '%s'\n", path);
-        return -1;
-    }
-    return convert_sheet(path, height, reader.bit_count, file_palette.data, pixels, depth, palette,
-                         target);
-}
-
-} // namespace
-
-int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int depth,
-                      const std::uint8_t* palette, std::span<std::uint8_t> target) {
-    // A PNG is known by its first byte, which no bitmap begins with; the
-    // byte is put back for the reader, which checks the whole signature.
-    const int first = std::fgetc(stream);
-    if (first != EOF) {
-        std::ungetc(first, stream);
-    }
-    if (first == png_first_byte) {
-        return load_png_sheet(stream, path, rows_out, depth, palette, target);
-    }
-
-    bitmap_header header;
-    buffer_slot file_palette;
-    // A sheet-sized bitmap of up to 8 bits is read straight into the target
-    // and converted there, pixel by pixel, so that no second picture's worth
-    // of memory is touched; a larger one gets a buffer of its own.
-    buffer_slot pixels = offered_slot(target.data(), target.size());
-    if (read_bitmap(stream, &header, &file_palette, &pixels, 0) < 0) {
-        print_message("read error '%s'\n", path);
-        return -1;
-    }
-    if (!check_sheet_size(path, header.width, header.height)) {
-        return -1;
-    }
-    *rows_out = header.height / shape_size;
-    return convert_sheet(path, header.height, header.bit_count, file_palette.data, pixels, depth,
-                         palette, target);
 }
 
 int load_sheet_bitmap(const char* path, int* rows_out, int depth, const std::uint8_t* palette,

@@ -1,6 +1,7 @@
 // kzega_shapes: draws the 512 tiles of a decoded EGA TILES.16 or CGA TILES.4
 // file into one 4-bit bitmap, the tile sheet.
 #include "bitmap/bitmap.h"
+#include "console/command_line.h"
 #include "console/console.h"
 #include "io/input_file.h"
 #include "shapes/tiles.h"
@@ -9,7 +10,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <span>
 
 namespace {
@@ -39,41 +39,6 @@ void print_usage() {
     print_message("        --help              print usage\n");
     print_message("\n");
     print_message("support decoded TILES.16 and TILES.4 only\n");
-}
-
-// 0 to go on with the work; 1 when the program must end (with status 1).
-int parse_arguments(int argc, char** argv, settings* run) {
-    int positional_left = 2;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (arg[0] != '-') {
-            if (positional_left == 0) {
-                print_message("unneeded parameter '%s'\n", arg);
-                return 1;
-            }
-            if (positional_left == 2) {
-                run->tiles_path = arg;
-            } else {
-                run->output_path = arg;
-            }
-            --positional_left;
-        } else if (std::strcmp(arg, "--help") == 0) {
-            print_usage();
-            return 1;
-        } else if (std::strcmp(arg, "--cga") == 0) {
-            run->cga = true;
-        } else if (std::strcmp(arg, "--dungeon") == 0) {
-            run->dungeon = true;
-        } else if (std::strcmp(arg, "--mirror-room") == 0) {
-            run->mirror_room = true;
-        } else if (std::strcmp(arg, "--no-remake-water") == 0) {
-            run->remake_water = false;
-        } else {
-            print_message("unknown option '%s'\n", arg);
-            return 1;
-        }
-    }
-    return 0;
 }
 
 // Reads the first buffer.size() bytes of a tile file. Anything after them is
@@ -141,11 +106,16 @@ int run_converter(const settings& run) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (take_utf8_arguments(&argc, &argv) != 0) {
-        return 1;
-    }
     settings run;
-    if (parse_arguments(argc, argv, &run) != 0) {
+    const option_row options[] = {
+        usage_option("--help", print_usage),
+        flag_option("--cga", &run.cga),
+        flag_option("--dungeon", &run.dungeon),
+        flag_option("--mirror-room", &run.mirror_room),
+        flag_option("--no-remake-water", &run.remake_water, false),
+    };
+    const std::array<const char**, 2> positional = {&run.tiles_path, &run.output_path};
+    if (parse_program_arguments({.options = options, .positional = positional}, argc, argv) < 0) {
         return 1;
     }
     return run_converter(run);

@@ -6,8 +6,9 @@
 // offset in an image file that no container claims (4096 for FDI, 0 for
 // XDF), the default image name and the formats named in the usage text.
 #include "bitmap/bitmap.h"
+#include "console/command_line.h"
 #include "console/console.h"
-#include "disk/disk.h"
+#include "console/shape_files.h"
 #include "io/path.h"
 #include "shapes/shapes.h"
 #include "terminal/terminal.h"
@@ -15,17 +16,11 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <span>
 
 namespace {
 
 using namespace kz;
-
-constexpr const char* tiles_ch_name = "TILES.CH";
-constexpr const char* npc_ch_name = "NPC.CH";
-constexpr std::array<const char*, 2> shape_file_names = {tiles_ch_name, npc_ch_name};
 
 struct settings {
     const char* disk_path = KZ_DEFAULT_IMAGE;
@@ -58,65 +53,6 @@ void print_usage() {
     print_message("        --help              print usage\n");
     print_message("\n");
     print_message("supported disk image formats are %s\n", image_format_list(KZ_DEFAULT_IMAGE));
-}
-
-// 0 to go on with the work; 1 when the program must end (with status 1).
-int parse_arguments(int argc, char** argv, settings* run) {
-    int positional_left = 2;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (arg[0] != '-') {
-            if (positional_left == 0) {
-                print_message("unneeded parameter '%s'\n\n", arg);
-                return 1;
-            }
-            if (positional_left == 2) {
-                run->output_path = arg;
-            } else {
-                run->mask_path = arg;
-            }
-            --positional_left;
-        } else if (std::strcmp(arg, "--help") == 0) {
-            print_usage();
-            return 1;
-        } else if (std::strcmp(arg, "--disk") == 0) {
-            if (++i >= argc) {
-                print_message("no disk image (varnholm disk)\n");
-                return 1;
-            }
-            run->disk_path = argv[i];
-        } else if (std::strcmp(arg, "--dungeon") == 0) {
-            run->dungeon = true;
-        } else if (std::strcmp(arg, "--mirror-room") == 0) {
-            run->mirror_room = true;
-        } else if (std::strcmp(arg, "--no-remake-water") == 0) {
-            run->remake_water = false;
-        } else {
-            print_message("unknown option '%s'\n", arg);
-            return 1;
-        }
-    }
-    return 0;
-}
-
-// Reads both shape files; the image is released before the caller goes on,
-// whatever happens.
-int read_shape_files(const settings& run) {
-    disk_image disk;
-    if (load_disk_image(&disk, run.disk_path, KZ_DISK_OFFSET, shape_file_names) < 0) {
-        print_message("read disk image error '%s'\n", run.disk_path);
-        return -1;
-    }
-    int result = 0;
-    if (read_disk_file(&disk, tiles_ch_name, tiles_ch_data, 1) < 0) {
-        print_message("read disk image error '%s/%s'\n", run.disk_path, tiles_ch_name);
-        result = -1;
-    } else if (read_disk_file(&disk, npc_ch_name, npc_ch_data, 1) < 0) {
-        print_message("read disk image error '%s/%s'\n", run.disk_path, npc_ch_name);
-        result = -1;
-    }
-    release_disk_image(&disk);
-    return result;
 }
 
 void build_sheet(const settings& run) {
@@ -155,7 +91,8 @@ int run_extractor(const settings& run) {
         print_message("can't write mask over sheet '%s'\n", run.mask_path);
         return 1;
     }
-    if (read_shape_files(run) < 0) {
+    // The image is released before the sheet is built.
+    if (read_shape_files(run.disk_path, KZ_DISK_OFFSET, tiles_ch_data, npc_ch_data) < 0) {
         return 1;
     }
     build_sheet(run);
@@ -191,12 +128,19 @@ int run_extractor(const settings& run) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (take_utf8_arguments(&argc, &argv) != 0) {
-        return 1;
-    }
     prefer_huge_pages(&work, sizeof work);
     settings run;
-    if (parse_arguments(argc, argv, &run) != 0) {
+    const option_row options[] = {
+        usage_option("--help", print_usage),
+        value_option("--disk", "no disk image (varnholm disk)\n", &run.disk_path),
+        flag_option("--dungeon", &run.dungeon),
+        flag_option("--mirror-room", &run.mirror_room),
+        flag_option("--no-remake-water", &run.remake_water, false),
+    };
+    const std::array<const char**, 2> positional = {&run.output_path, &run.mask_path};
+    const command_line line = {
+        .options = options, .positional = positional, .blank_line_after_unneeded = true};
+    if (parse_program_arguments(line, argc, argv) < 0) {
         return 1;
     }
     return run_extractor(run);
