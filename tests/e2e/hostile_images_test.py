@@ -128,6 +128,8 @@ def peak_memory_run(argv, cwd):
     spawner = subprocess.run([sys.executable, "-S", "-c", SPAWNER, report, *argv], cwd=cwd,
                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     seconds = time.perf_counter() - start
+    if not report.exists():
+        raise AssertionError(f"{argv} could not be started: {spawner.stderr.decode(errors='replace')}")
     status, peak = map(int, report.read_text().split())
     report.unlink()
     return subprocess.CompletedProcess(argv, status, spawner.stdout, spawner.stderr), peak * 1024, seconds
