@@ -71,13 +71,20 @@ sector_place data_place(std::span<const std::uint8_t> file, std::int64_t data, s
     return place;
 }
 
+// The header size field, where the file holds the header's fixed part (up
+// to fixed_end) and the header as long as the field says; else -1.
+std::int64_t header_size_of(std::span<const std::uint8_t> file, std::int64_t fixed_end) {
+    if (!file_holds(file, 0, fixed_end)) {
+        return -1;
+    }
+    const std::int64_t size = file_le32(file, header_size_field);
+    return size >= fixed_end && file_holds(file, 0, size) ? size : -1;
+}
+
 container_result read_revision_0(std::span<const std::uint8_t> file, disk_layout* layout) {
     const std::int64_t table_end = id_table + r0_tracks * r0_entries * entry_size;
-    if (!file_holds(file, 0, table_end)) {
-        return container_result::broken;
-    }
-    const std::int64_t header_size = file_le32(file, header_size_field);
-    if (header_size < table_end || !file_holds(file, 0, header_size)) {
+    const std::int64_t header_size = header_size_of(file, table_end);
+    if (header_size < 0) {
         return container_result::broken;
     }
     layout->records.emplace_back(0, header_size);
@@ -102,11 +109,8 @@ container_result read_revision_0(std::span<const std::uint8_t> file, disk_layout
 }
 
 container_result read_revision_1(std::span<const std::uint8_t> file, disk_layout* layout) {
-    if (!file_holds(file, 0, r1_header_end)) {
-        return container_result::broken;
-    }
-    const std::int64_t header_size = file_le32(file, header_size_field);
-    if (header_size < r1_header_end || !file_holds(file, 0, header_size)) {
+    const std::int64_t header_size = header_size_of(file, r1_header_end);
+    if (header_size < 0) {
         return container_result::broken;
     }
     layout->records.emplace_back(0, r1_header_end);

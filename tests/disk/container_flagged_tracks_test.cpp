@@ -13,11 +13,6 @@ unit_rule absent_track(int track) {
     return track_rule(track, filled, sector_lock::absent_track);
 }
 
-bytes edited(bytes file, const std::function<void(bytes&)>& edit) {
-    edit(file);
-    return file;
-}
-
 TEST(dim_container, each_fault_gives_its_result_message_and_units) {
     check_cases({
         {"dim_every_track_in_order", [] { return dim(test_disk()); }, "DIM", found, ""},

@@ -75,6 +75,12 @@ inline bytes disk_unit(const bytes& disk, int unit) {
     return bytes(at, at + disk_unit_size);
 }
 
+// The file with edit applied.
+inline bytes edited(bytes file, const std::function<void(bytes&)>& edit) {
+    edit(file);
+    return file;
+}
+
 inline int disk_track_count(const bytes& disk) {
     return static_cast<int>(disk.size() / track_bytes);
 }

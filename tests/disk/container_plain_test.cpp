@@ -8,11 +8,6 @@ namespace {
 using enum container_result;
 using enum sector_state;
 
-bytes edited(bytes file, const std::function<void(bytes&)>& edit) {
-    edit(file);
-    return file;
-}
-
 TEST(fdi_container, each_fault_gives_its_result_message_and_units) {
     check_cases({
         {"fdi_header_that_describes_the_disk", [] { return fdi(test_disk()); }, "FDI", found, ""},
