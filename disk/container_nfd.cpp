@@ -81,6 +81,22 @@ std::int64_t header_size_of(std::span<const std::uint8_t> file, std::int64_t fix
     return size >= fixed_end && file_holds(file, 0, size) ? size : -1;
 }
 
+// A sector ID of either revision (C, H, R, N, ..., ST1 and ST2 at 8 and 9),
+// its data at *data, which it moves past the sector's 128 << N bytes; false
+// for a size code that no disk has. same_kind turns false for a sector of
+// this disk's tracks of another size.
+bool take_sector(std::span<const std::uint8_t> file, int track, const std::uint8_t* id,
+                 disk_layout* layout, std::int64_t* data, bool* same_kind) {
+    if (id[3] > largest_size_code) {
+        return false;
+    }
+    *same_kind = add_sector(layout, track, {id[0], id[1], id[2], id[3]},
+                            data_place(file, *data, id[8], id[9])) &&
+                 *same_kind;
+    *data = advance_within(file, *data, std::uint64_t{128} << id[3]);
+    return true;
+}
+
 container_result read_revision_0(std::span<const std::uint8_t> file, disk_layout* layout) {
     const std::int64_t table_end = id_table + r0_tracks * r0_entries * entry_size;
     const std::int64_t header_size = header_size_of(file, table_end);
@@ -96,13 +112,9 @@ container_result read_revision_0(std::span<const std::uint8_t> file, disk_layout
             if (id[0] == unused_entry) {
                 continue;
             }
-            if (id[3] > largest_size_code) {
+            if (!take_sector(file, t, id, layout, &data, &same_kind)) {
                 return container_result::broken;
             }
-            same_kind = add_sector(layout, t, {id[0], id[1], id[2], id[3]},
-                                   data_place(file, data, id[8], id[9])) &&
-                        same_kind;
-            data = advance_within(file, data, std::uint64_t{128} << id[3]);
         }
     }
     return same_kind ? container_result::found : container_result::other_disk;
@@ -141,13 +153,9 @@ container_result read_revision_1(std::span<const std::uint8_t> file, disk_layout
         const std::int64_t first_unit = std::int64_t{t} * track_sectors;
         for (std::int64_t s = 0; s < sectors; ++s) {
             const std::uint8_t* id = file.data() + map + map_summary + s * entry_size;
-            if (id[3] > largest_size_code) {
+            if (!take_sector(file, t, id, layout, &data, &same_kind)) {
                 return container_result::broken;
             }
-            same_kind = add_sector(layout, t, {id[0], id[1], id[2], id[3]},
-                                   data_place(file, data, id[8], id[9])) &&
-                        same_kind;
-            data = advance_within(file, data, std::uint64_t{128} << id[3]);
         }
         for (std::int64_t s = 0; s < specials; ++s) {
             const std::int64_t entry = map + map_summary + (sectors + s) * entry_size;
