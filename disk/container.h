@@ -21,30 +21,41 @@ struct disk_layout {
 
 // What a container module makes of a file.
 enum class container_result {
-    not_this, // the file does not carry this container's mark
-    found,    // one or more disks
-    refused,  // this container, but not a disk the programs can use; message printed
+    not_this,   // the file does not carry this container's mark
+    found,      // one or more disks, each handed to the receiver
+    other_disk, // this container, holding another kind of disk (2DD, 1.44 MB, other sector sizes)
+    broken,     // this container's mark, but its records contradict themselves or the file
 };
 
-// Each module checks every offset it takes against the file, and records
-// sectors by their ID through add_sector.
-using container_reader = container_result (*)(std::span<const std::uint8_t> file, const char* path,
-                                              std::vector<disk_layout>* disks);
+// Where a module hands the disks it finds, one at a time as it finds them.
+// A file holds one disk, or (D88) any number one after another: handed on
+// so, no more than one disk's table is held at a time, whatever number the
+// file claims. The receiver copies what it keeps, and returns false once it
+// needs to hear of no more.
+struct disk_receiver {
+    bool (*receive)(void* context, const disk_layout& disk);
+    void* context;
+};
 
-container_result read_fdi_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks);
-container_result read_d88_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks);
-container_result read_nfd_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks);
-container_result read_fdd_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks);
-container_result read_dim_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks);
-container_result read_dcp_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks);
-container_result read_raw_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks);
+// A receiver that calls take(disk) for each disk.
+template <typename Take> disk_receiver receiver_for(Take* take) {
+    return {[](void* context, const disk_layout& disk) { return (*static_cast<Take*>(context))(disk); },
+            take};
+}
+
+// Each module checks every offset it takes against the file, records
+// sectors by their ID through add_sector, and hands each disk on only once
+// it has found it whole. It prints nothing: recognition says why a file is
+// refused.
+using container_reader = container_result (*)(std::span<const std::uint8_t> file, disk_receiver receiver);
+
+container_result read_fdi_container(std::span<const std::uint8_t> file, disk_receiver receiver);
+container_result read_d88_container(std::span<const std::uint8_t> file, disk_receiver receiver);
+container_result read_nfd_container(std::span<const std::uint8_t> file, disk_receiver receiver);
+container_result read_fdd_container(std::span<const std::uint8_t> file, disk_receiver receiver);
+container_result read_dim_container(std::span<const std::uint8_t> file, disk_receiver receiver);
+container_result read_dcp_container(std::span<const std::uint8_t> file, disk_receiver receiver);
+container_result read_raw_container(std::span<const std::uint8_t> file, disk_receiver receiver);
 
 // A file name pattern that a container circulates under. The usage lines
 // list some of them, in the order of usage_rank (0: not listed), each pair
@@ -87,18 +98,15 @@ disk_layout flagged_track_layout(std::span<const std::uint8_t> file, std::int64_
 // Whether the name ends in the pattern's extension, in any case.
 bool pattern_matches(const image_pattern& pattern, const char* name);
 
-// Finds the file's container by the rows of container_formats, in order;
-// *format is the row that claims it, or null (not_this) when none does.
+// Finds the file's container by the rows of container_formats, in order.
+// A row claims the file when its mark and the fields that follow agree with
+// the file; a row whose mark is there but whose records do not agree
+// (broken) claims it only if no later row does. *format is the claiming
+// row, or null (not_this) when none does. A refusal (other_disk, broken) is
+// reported here, with the file's path (unless it is null: then the question
+// is only whether the file is a disk image), and hands on no disk.
 container_result recognise_container(std::span<const std::uint8_t> file, const char* path,
-                                     const container_format** format,
-                                     std::vector<disk_layout>* disks);
-
-// The two refusals every module may give, each after its message (none for
-// a null path): the
-// container holds a disk of another kind (2DD, 1.44 MB, other sector
-// sizes), or its own records contradict themselves.
-container_result refuse_other_disk(const char* path);
-container_result refuse_broken_header(const char* path);
+                                     const container_format** format, disk_receiver receiver);
 
 // A layout of 1232 missing units, for a module to fill.
 disk_layout empty_layout();
@@ -109,6 +117,11 @@ struct sector_id {
     int record = 0;
     int size_code = 0; // N: 128 << N bytes
 };
+
+// The unit that a sector of this ID would be on track (cylinder x 2 +
+// head), or -1 for a sector that is not this disk's: another record
+// number, an ID of another track, a track past the disk.
+std::int64_t sector_unit(int track, sector_id id);
 
 // Records a sector that the container holds on track (cylinder x 2 + head).
 // Sectors that are not this disk's (another record number, an ID of another
@@ -123,6 +136,9 @@ void mark_overlaps(disk_layout* layout);
 
 // Unit u's cylinder, head and record, for messages.
 sector_id unit_id(std::int64_t unit);
+
+// The line that names a sector that cannot be read, and why.
+void report_unreadable(const char* path, std::int64_t unit, sector_state state);
 
 // Reading: whether unit u can be read (stored or filled); if not, and
 // report is set, a line that names the sector and what is wrong with it.
@@ -149,5 +165,12 @@ std::uint32_t file_le32(std::span<const std::uint8_t> file, std::int64_t at);
 
 // Whether [at, at + length) lies inside the file.
 bool file_holds(std::span<const std::uint8_t> file, std::int64_t at, std::int64_t length);
+
+// A running offset into the file moved on by length bytes, checked as
+// file_holds checks, before the sum is made, in unsigned 64-bit: an offset
+// that would pass the file's end stays one past it, where the file holds
+// nothing that follows. However many lengths a header names, and however
+// large, the sum can then never overflow.
+std::int64_t advance_within(std::span<const std::uint8_t> file, std::int64_t at, std::uint64_t length);
 
 } // namespace kz

@@ -13,9 +13,15 @@
 // share a byte with another's or with a header, and there is nothing to
 // check for overlaps. The header is 0x2B0 bytes, or 0x2A0
 // in older files with 160 track entries: the first track says which.
+//
+// Each byte of a disk is walked once, whatever its track table says, and a
+// disk holds only the table of the units its sectors set: a file of many
+// disks, or of one track table naming one offset 164 times, costs time and
+// memory in proportion to the file.
 #include "disk/container.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace kz {
@@ -94,50 +100,78 @@ sector_state sector_status(std::uint8_t status) {
     }
 }
 
+// One disk's table, kept from disk to disk: each disk clears only the units
+// it set, so that a file of many small disks costs no more than its bytes.
+struct disk_walk {
+    disk_layout layout = empty_layout();
+    std::vector<std::int64_t> touched; // units that this disk set, each once
+
+    void clear() {
+        for (const std::int64_t unit : touched) {
+            layout.units[static_cast<std::size_t>(unit)] = sector_place{};
+        }
+        touched.clear();
+        layout.records.clear();
+    }
+};
+
 // One disk's tracks and sectors, inside [start, start + size clipped to the
-// file). False for a disk of another kind.
-bool read_disk(std::span<const std::uint8_t> file, const disk_header& header, disk_layout* layout) {
+// file). Tracks that share an offset share their run of sectors, which is
+// walked once, each sector taken for the track its ID names if that is one
+// of them. False for a disk of another kind.
+bool read_disk(std::span<const std::uint8_t> file, const disk_header& header, disk_walk* walk) {
     const std::int64_t end =
         std::min<std::int64_t>(header.start + header.size, static_cast<std::int64_t>(file.size()));
     const int entries = header.header_end == header_size ? track_entries : old_track_entries;
+    walk->layout.records.emplace_back(header.start, header.start + header.header_end);
 
     struct track_start {
         std::int64_t offset;
         int track;
     };
-    std::vector<track_start> starts;
+    std::array<track_start, track_entries> starts{};
+    std::size_t count = 0;
     for (int t = 0; t < entries; ++t) {
         const std::int64_t offset = file_le32(file, header.start + track_table + 4 * t);
         if (offset != 0 && offset < header.size && header.start + offset < end) {
-            starts.push_back({header.start + offset, t});
+            starts[count++] = {header.start + offset, t};
         }
     }
-    std::sort(starts.begin(), starts.end(),
+    std::sort(starts.begin(), starts.begin() + static_cast<std::ptrdiff_t>(count),
               [](const track_start& a, const track_start& b) { return a.offset < b.offset; });
+    std::array<bool, track_entries> in_run{};
     bool same_kind = true;
-    for (std::size_t i = 0; i < starts.size(); ++i) {
-        std::int64_t track_end = end;
-        for (std::size_t k = i + 1; k < starts.size(); ++k) {
-            if (starts[k].offset > starts[i].offset) {
-                track_end = starts[k].offset;
-                break;
-            }
+    for (std::size_t i = 0; i < count;) {
+        std::size_t next = i;
+        for (; next < count && starts[next].offset == starts[i].offset; ++next) {
+            in_run[static_cast<std::size_t>(starts[next].track)] = true;
         }
-        std::int64_t at = starts[i].offset;
-        while (at + sector_header_size <= track_end) {
+        const std::int64_t run_end = next < count ? starts[next].offset : end;
+        for (std::int64_t at = starts[i].offset; at + sector_header_size <= run_end;) {
             const std::uint8_t* h = file.data() + at;
             const std::int64_t length = file_le16(file, at + 0x0E);
-            if (at + sector_header_size + length > track_end) {
+            if (at + sector_header_size + length > run_end) {
                 break; // runs past its track: no sector
             }
-            sector_place place;
-            place.state = length < disk_unit_size ? sector_state::no_data : sector_status(h[8]);
-            if (place.state == sector_state::stored) {
-                place.offset = at + sector_header_size;
+            const sector_id id{h[0], h[1], h[2], h[3]};
+            const int track = id.cylinder * disk_heads + id.head;
+            if (id.head < disk_heads && track < track_entries && in_run[static_cast<std::size_t>(track)]) {
+                sector_place place;
+                place.state = length < disk_unit_size ? sector_state::no_data : sector_status(h[8]);
+                if (place.state == sector_state::stored) {
+                    place.offset = at + sector_header_size;
+                }
+                const std::int64_t unit = sector_unit(track, id);
+                if (unit >= 0 && id.size_code == 3 &&
+                    walk->layout.units[static_cast<std::size_t>(unit)].state == sector_state::missing) {
+                    walk->touched.push_back(unit);
+                }
+                same_kind = add_sector(&walk->layout, track, id, place) && same_kind;
             }
-            same_kind = add_sector(layout, starts[i].track, {h[0], h[1], h[2], h[3]}, place) &&
-                        same_kind;
             at += sector_header_size + length;
+        }
+        for (; i < next; ++i) {
+            in_run[static_cast<std::size_t>(starts[i].track)] = false;
         }
     }
     return same_kind;
@@ -145,28 +179,32 @@ bool read_disk(std::span<const std::uint8_t> file, const disk_header& header, di
 
 } // namespace
 
-container_result read_d88_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks) {
+container_result read_d88_container(std::span<const std::uint8_t> file, disk_receiver receiver) {
     disk_header header;
     if (!read_disk_header(file, 0, &header)) {
         return container_result::not_this;
     }
     // The disks one after another, as long as another header follows; a
     // disk of another kind has no place among the candidates.
+    disk_walk walk;
+    bool handed = false;
     for (std::int64_t start = 0;;) {
-        disk_layout layout = empty_layout();
-        if (header.media == media_2hd && read_disk(file, header, &layout)) {
-            disks->push_back(std::move(layout));
+        if (header.media == media_2hd) {
+            const bool same_kind = read_disk(file, header, &walk);
+            if (same_kind) {
+                handed = true;
+                if (!receiver.receive(receiver.context, walk.layout)) {
+                    break;
+                }
+            }
+            walk.clear();
         }
         start += header.size;
         if (start >= static_cast<std::int64_t>(file.size()) || !read_disk_header(file, start, &header)) {
             break;
         }
     }
-    if (disks->empty()) {
-        return refuse_other_disk(path);
-    }
-    return container_result::found;
+    return handed ? container_result::found : container_result::other_disk;
 }
 
 } // namespace kz

@@ -23,8 +23,7 @@ constexpr std::int64_t track_size = std::int64_t{track_sectors} * disk_unit_size
 
 } // namespace
 
-container_result read_dcp_container(std::span<const std::uint8_t> file, const char*,
-                                    std::vector<disk_layout>* disks) {
+container_result read_dcp_container(std::span<const std::uint8_t> file, disk_receiver receiver) {
     if (!file_holds(file, 0, header_size) || file[0] != media_2hd || file[all_tracks_flag] > 1) {
         return container_result::not_this;
     }
@@ -41,7 +40,7 @@ container_result read_dcp_container(std::span<const std::uint8_t> file, const ch
     if (!every_track_held && length != header_size + present * track_size) {
         return container_result::not_this;
     }
-    disks->push_back(flagged_track_layout(file, header_size, flags));
+    receiver.receive(receiver.context, flagged_track_layout(file, header_size, flags));
     return container_result::found;
 }
 

@@ -22,21 +22,20 @@ constexpr std::uint8_t type_2hd = 0;
 
 } // namespace
 
-container_result read_dim_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks) {
+container_result read_dim_container(std::span<const std::uint8_t> file, disk_receiver receiver) {
     if (!file_holds(file, 0, header_size) ||
         std::memcmp(file.data() + mark_at, mark, sizeof mark - 1) != 0) {
         return container_result::not_this;
     }
     for (int t = 0; t < flag_count; ++t) {
         if (file[static_cast<std::size_t>(flags + t)] > 1) {
-            return refuse_broken_header(path);
+            return container_result::broken;
         }
     }
     if (file[0] != type_2hd) {
-        return refuse_other_disk(path);
+        return container_result::other_disk;
     }
-    disks->push_back(flagged_track_layout(file, header_size, flags));
+    receiver.receive(receiver.context, flagged_track_layout(file, header_size, flags));
     return container_result::found;
 }
 

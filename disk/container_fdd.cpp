@@ -24,14 +24,15 @@ constexpr std::uint32_t not_stored = 0xFFFFFFFF;
 
 } // namespace
 
-container_result read_fdd_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks) {
-    if (file.size() < 8 || (std::memcmp(file.data(), "VFD1.00", 7) != 0 &&
-                            std::memcmp(file.data(), "VFD1.01", 7) != 0)) {
+container_result read_fdd_container(std::span<const std::uint8_t> file, disk_receiver receiver) {
+    // The whole mark, its NUL included: a D88 disk name, free text in the
+    // same place, may begin with the same letters.
+    if (file.size() < 8 || (std::memcmp(file.data(), "VFD1.00", 8) != 0 &&
+                            std::memcmp(file.data(), "VFD1.01", 8) != 0)) {
         return container_result::not_this;
     }
     if (!file_holds(file, 0, table_end)) {
-        return refuse_broken_header(path);
+        return container_result::broken;
     }
     disk_layout layout = empty_layout();
     layout.records.emplace_back(0, table_end);
@@ -58,10 +59,10 @@ container_result read_fdd_container(std::span<const std::uint8_t> file, const ch
         }
     }
     if (!same_kind) {
-        return refuse_other_disk(path);
+        return container_result::other_disk;
     }
     mark_overlaps(&layout);
-    disks->push_back(std::move(layout));
+    receiver.receive(receiver.context, layout);
     return container_result::found;
 }
 

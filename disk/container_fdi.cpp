@@ -16,8 +16,7 @@ constexpr std::uint32_t media_2hd = 0x90;
 
 } // namespace
 
-container_result read_fdi_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks) {
+container_result read_fdi_container(std::span<const std::uint8_t> file, disk_receiver receiver) {
     if (!file_holds(file, 0, fields_length) || file_le32(file, 0) != 0) {
         return container_result::not_this;
     }
@@ -40,9 +39,11 @@ container_result read_fdi_container(std::span<const std::uint8_t> file, const ch
     }
     if (media != media_2hd || sector_size != disk_unit_size ||
         sectors != track_sectors || heads != disk_heads || cylinders != disk_cylinders) {
-        return refuse_other_disk(path);
+        return container_result::other_disk;
     }
-    disks->push_back(linear_layout(static_cast<std::int64_t>(file.size()), header_size));
+    disk_layout layout = linear_layout(static_cast<std::int64_t>(file.size()), header_size);
+    layout.records.emplace_back(0, header_size);
+    receiver.receive(receiver.context, layout);
     return container_result::found;
 }
 

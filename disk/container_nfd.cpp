@@ -16,6 +16,7 @@
 // its plain bytes would leave disagreeing: it is locked.
 #include "disk/container.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -34,10 +35,14 @@ constexpr std::int64_t map_summary = 16;
 constexpr std::uint8_t unused_entry = 0xFF;
 constexpr int largest_size_code = 7;
 
+// The mark fills the first 16 bytes with NULs after it: a D88 disk name,
+// free text in the same place, may begin with the same letters.
 bool has_mark(std::span<const std::uint8_t> file, const char* mark) {
+    constexpr std::size_t mark_field = 16;
     const std::size_t length = std::strlen(mark);
-    return file.size() >= length + 1 && std::memcmp(file.data(), mark, length) == 0 &&
-           file[length] == 0;
+    return file.size() >= mark_field && std::memcmp(file.data(), mark, length) == 0 &&
+           std::all_of(file.begin() + static_cast<std::ptrdiff_t>(length), file.begin() + mark_field,
+                       [](std::uint8_t b) { return b == 0; });
 }
 
 // ST1 and ST2 as the controller left them: a data error (CRC) in bit 5 of
@@ -66,15 +71,37 @@ sector_place data_place(std::span<const std::uint8_t> file, std::int64_t data, s
     return place;
 }
 
-container_result read_revision_0(std::span<const std::uint8_t> file, const char* path,
-                                 disk_layout* layout) {
-    const std::int64_t table_end = id_table + r0_tracks * r0_entries * entry_size;
-    if (!file_holds(file, 0, table_end)) {
-        return refuse_broken_header(path);
+// The header size field, where the file holds the header's fixed part (up
+// to fixed_end) and the header as long as the field says; else -1.
+std::int64_t header_size_of(std::span<const std::uint8_t> file, std::int64_t fixed_end) {
+    if (!file_holds(file, 0, fixed_end)) {
+        return -1;
     }
-    const std::int64_t header_size = file_le32(file, header_size_field);
-    if (header_size < table_end) {
-        return refuse_broken_header(path);
+    const std::int64_t size = file_le32(file, header_size_field);
+    return size >= fixed_end && file_holds(file, 0, size) ? size : -1;
+}
+
+// A sector ID of either revision (C, H, R, N, ..., ST1 and ST2 at 8 and 9),
+// its data at *data, which it moves past the sector's 128 << N bytes; false
+// for a size code that no disk has. same_kind turns false for a sector of
+// this disk's tracks of another size.
+bool take_sector(std::span<const std::uint8_t> file, int track, const std::uint8_t* id,
+                 disk_layout* layout, std::int64_t* data, bool* same_kind) {
+    if (id[3] > largest_size_code) {
+        return false;
+    }
+    *same_kind = add_sector(layout, track, {id[0], id[1], id[2], id[3]},
+                            data_place(file, *data, id[8], id[9])) &&
+                 *same_kind;
+    *data = advance_within(file, *data, std::uint64_t{128} << id[3]);
+    return true;
+}
+
+container_result read_revision_0(std::span<const std::uint8_t> file, disk_layout* layout) {
+    const std::int64_t table_end = id_table + r0_tracks * r0_entries * entry_size;
+    const std::int64_t header_size = header_size_of(file, table_end);
+    if (header_size < 0) {
+        return container_result::broken;
     }
     layout->records.emplace_back(0, header_size);
     bool same_kind = true;
@@ -85,26 +112,18 @@ container_result read_revision_0(std::span<const std::uint8_t> file, const char*
             if (id[0] == unused_entry) {
                 continue;
             }
-            if (id[3] > largest_size_code) {
-                return refuse_broken_header(path);
+            if (!take_sector(file, t, id, layout, &data, &same_kind)) {
+                return container_result::broken;
             }
-            same_kind = add_sector(layout, t, {id[0], id[1], id[2], id[3]},
-                                   data_place(file, data, id[8], id[9])) &&
-                        same_kind;
-            data += std::int64_t{128} << id[3];
         }
     }
-    return same_kind ? container_result::found : refuse_other_disk(path);
+    return same_kind ? container_result::found : container_result::other_disk;
 }
 
-container_result read_revision_1(std::span<const std::uint8_t> file, const char* path,
-                                 disk_layout* layout) {
-    if (!file_holds(file, 0, r1_header_end)) {
-        return refuse_broken_header(path);
-    }
-    const std::int64_t header_size = file_le32(file, header_size_field);
-    if (header_size < r1_header_end) {
-        return refuse_broken_header(path);
+container_result read_revision_1(std::span<const std::uint8_t> file, disk_layout* layout) {
+    const std::int64_t header_size = header_size_of(file, r1_header_end);
+    if (header_size < 0) {
+        return container_result::broken;
     }
     layout->records.emplace_back(0, r1_header_end);
     bool same_kind = true;
@@ -116,26 +135,27 @@ container_result read_revision_1(std::span<const std::uint8_t> file, const char*
         }
         // A map outside the file leaves this track's data, and so every
         // later track's, where nothing can say: those tracks are missing.
+        // So does a map that shares bytes with an earlier track's: each
+        // track's data follows the last's, and two tracks cannot be read
+        // from one map (nor one map walked 164 times).
         if (!file_holds(file, map, map_summary)) {
             break;
         }
         const std::int64_t sectors = file_le16(file, map);
         const std::int64_t specials = file_le16(file, map + 2);
         const std::int64_t map_end = map + map_summary + (sectors + specials) * entry_size;
-        if (!file_holds(file, map, map_end - map)) {
+        if (!file_holds(file, map, map_end - map) ||
+            std::any_of(layout->records.begin() + 1, layout->records.end(),
+                        [&](const auto& other) { return map < other.second && other.first < map_end; })) {
             break;
         }
         layout->records.emplace_back(map, map_end);
         const std::int64_t first_unit = std::int64_t{t} * track_sectors;
         for (std::int64_t s = 0; s < sectors; ++s) {
             const std::uint8_t* id = file.data() + map + map_summary + s * entry_size;
-            if (id[3] > largest_size_code) {
-                return refuse_broken_header(path);
+            if (!take_sector(file, t, id, layout, &data, &same_kind)) {
+                return container_result::broken;
             }
-            same_kind = add_sector(layout, t, {id[0], id[1], id[2], id[3]},
-                                   data_place(file, data, id[8], id[9])) &&
-                        same_kind;
-            data += std::int64_t{128} << id[3];
         }
         for (std::int64_t s = 0; s < specials; ++s) {
             const std::int64_t entry = map + map_summary + (sectors + s) * entry_size;
@@ -147,26 +167,26 @@ container_result read_revision_1(std::span<const std::uint8_t> file, const char*
                     layout->units[static_cast<std::size_t>(first_unit + record - 1)];
                 place.lock = sector_lock::special_read;
             }
-            data += (std::int64_t{special[9]} + 1) * file_le32(file, entry + 10);
+            // At most 256 reads of 2^32 - 1 bytes: the product fits in 64 bits.
+            data = advance_within(file, data, (std::uint64_t{special[9]} + 1) * file_le32(file, entry + 10));
         }
     }
-    return same_kind ? container_result::found : refuse_other_disk(path);
+    return same_kind ? container_result::found : container_result::other_disk;
 }
 
 } // namespace
 
-container_result read_nfd_container(std::span<const std::uint8_t> file, const char* path,
-                                    std::vector<disk_layout>* disks) {
+container_result read_nfd_container(std::span<const std::uint8_t> file, disk_receiver receiver) {
     const bool revision_0 = has_mark(file, "T98FDDIMAGE.R0");
     if (!revision_0 && !has_mark(file, "T98FDDIMAGE.R1")) {
         return container_result::not_this;
     }
     disk_layout layout = empty_layout();
-    const container_result result = revision_0 ? read_revision_0(file, path, &layout)
-                                               : read_revision_1(file, path, &layout);
+    const container_result result =
+        revision_0 ? read_revision_0(file, &layout) : read_revision_1(file, &layout);
     if (result == container_result::found) {
         mark_overlaps(&layout);
-        disks->push_back(std::move(layout));
+        receiver.receive(receiver.context, layout);
     }
     return result;
 }

@@ -7,12 +7,11 @@
 
 namespace kz {
 
-container_result read_raw_container(std::span<const std::uint8_t> file, const char*,
-                                    std::vector<disk_layout>* disks) {
+container_result read_raw_container(std::span<const std::uint8_t> file, disk_receiver receiver) {
     if (static_cast<std::int64_t>(file.size()) != raw_disk_length) {
         return container_result::not_this;
     }
-    disks->push_back(linear_layout(raw_disk_length, 0));
+    receiver.receive(receiver.context, linear_layout(raw_disk_length, 0));
     return container_result::found;
 }
 

@@ -18,28 +18,20 @@ bool file_holds(std::span<const std::uint8_t> file, std::int64_t at, std::int64_
     return at >= 0 && length >= 0 && at <= size && length <= size - at;
 }
 
+std::int64_t advance_within(std::span<const std::uint8_t> file, std::int64_t at, std::uint64_t length) {
+    const auto size = static_cast<std::uint64_t>(file.size());
+    if (at < 0 || static_cast<std::uint64_t>(at) > size || length > size - static_cast<std::uint64_t>(at)) {
+        return static_cast<std::int64_t>(size) + 1;
+    }
+    return at + static_cast<std::int64_t>(length);
+}
+
 std::uint32_t file_le16(std::span<const std::uint8_t> file, std::int64_t at) {
     return get_le16(file.data() + at);
 }
 
 std::uint32_t file_le32(std::span<const std::uint8_t> file, std::int64_t at) {
     return get_le32(file.data() + at);
-}
-
-// Without a path the question is only whether the file is a disk image,
-// and nothing is printed.
-container_result refuse_other_disk(const char* path) {
-    if (path != nullptr) {
-        print_message("not a 2HD disk of 1024-byte sectors '%s'\n", path);
-    }
-    return container_result::refused;
-}
-
-container_result refuse_broken_header(const char* path) {
-    if (path != nullptr) {
-        print_message("broken disk image header '%s'\n", path);
-    }
-    return container_result::refused;
 }
 
 disk_layout empty_layout() {
@@ -52,6 +44,7 @@ disk_layout flagged_track_layout(std::span<const std::uint8_t> file, std::int64_
                                  std::int64_t flags_at) {
     constexpr std::int64_t track_size = std::int64_t{track_sectors} * disk_unit_size;
     disk_layout layout = empty_layout();
+    layout.records.emplace_back(0, header_size);
     const bool every_track_held = file_holds(file, header_size, disk_tracks * track_size);
     std::int64_t data = header_size;
     for (int t = 0; t < disk_tracks; ++t) {
@@ -68,7 +61,7 @@ disk_layout flagged_track_layout(std::span<const std::uint8_t> file, std::int64_
             add_sector(&layout, t, {t / disk_heads, t % disk_heads, r, 3}, place);
         }
         if (present) {
-            data += track_size;
+            data = advance_within(file, data, track_size);
         }
     }
     return layout;
@@ -80,15 +73,23 @@ sector_id unit_id(std::int64_t unit) {
             static_cast<int>(unit % track_sectors + 1), 3};
 }
 
-bool add_sector(disk_layout* layout, int track, sector_id id, sector_place place) {
+std::int64_t sector_unit(int track, sector_id id) {
     if (track < 0 || track >= disk_tracks || id.cylinder != track / disk_heads ||
         id.head != track % disk_heads || id.record < 1 || id.record > track_sectors) {
+        return -1;
+    }
+    return std::int64_t{track} * track_sectors + id.record - 1;
+}
+
+bool add_sector(disk_layout* layout, int track, sector_id id, sector_place place) {
+    const std::int64_t at = sector_unit(track, id);
+    if (at < 0) {
         return true;
     }
     if (id.size_code != 3) {
         return false;
     }
-    sector_place& unit = layout->units[static_cast<std::size_t>(track * track_sectors + id.record - 1)];
+    sector_place& unit = layout->units[static_cast<std::size_t>(at)];
     if (unit.state != sector_state::missing) {
         unit = sector_place{};
         unit.state = sector_state::duplicated;
@@ -157,9 +158,11 @@ constexpr image_pattern fdi_patterns[] = {{"*.fdi", pc98_machine, 4}};
 constexpr image_pattern raw_patterns[] = {{"*.hdm", pc98_machine, 3},
                                           {"*.xdf", x68k_machine, 2}, {"*.2hd"}, {"*.dup"}};
 
+// D88 comes first: its header is taken field by field against the file and
+// its disk name is free text, which may begin with another container's mark.
 constexpr container_format formats[] = {
-    {"NFD", read_nfd_container, nfd_patterns}, {"FDD", read_fdd_container, fdd_patterns},
-    {"DIM", read_dim_container, dim_patterns}, {"D88", read_d88_container, d88_patterns},
+    {"D88", read_d88_container, d88_patterns}, {"NFD", read_nfd_container, nfd_patterns},
+    {"FDD", read_fdd_container, fdd_patterns}, {"DIM", read_dim_container, dim_patterns},
     {"DCP", read_dcp_container, dcp_patterns}, {"FDI", read_fdi_container, fdi_patterns},
     {"raw", read_raw_container, raw_patterns},
 };
@@ -169,16 +172,29 @@ constexpr container_format formats[] = {
 const std::span<const container_format> container_formats = formats;
 
 container_result recognise_container(std::span<const std::uint8_t> file, const char* path,
-                                     const container_format** format,
-                                     std::vector<disk_layout>* disks) {
-    disks->clear();
+                                     const container_format** format, disk_receiver receiver) {
     *format = nullptr;
+    const container_format* broken = nullptr;
     for (const container_format& row : container_formats) {
-        const container_result result = row.read(file, path, disks);
+        const container_result result = row.read(file, receiver);
+        if (result == container_result::broken) {
+            broken = broken != nullptr ? broken : &row;
+            continue;
+        }
         if (result != container_result::not_this) {
             *format = &row;
+            if (result == container_result::other_disk && path != nullptr) {
+                print_message("not a 2HD disk of 1024-byte sectors '%s'\n", path);
+            }
             return result;
         }
+    }
+    if (broken != nullptr) {
+        *format = broken;
+        if (path != nullptr) {
+            print_message("broken disk image header '%s'\n", path);
+        }
+        return container_result::broken;
     }
     return container_result::not_this;
 }

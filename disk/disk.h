@@ -125,6 +125,7 @@ int make_dir_name(char dst[dir_name_length + 1], const char* name);
 struct root_entry {
     std::uint16_t first_cluster = 0;
     std::int32_t size = 0;
+    std::int32_t slot = -1; // which of the 192 entries it is
 };
 
 // Looks a directory-form name up in the root directory: 0 and the entry when

@@ -51,10 +51,10 @@ unsigned char ascii_upper(unsigned char c) {
 }
 
 // The steps that reading and replacing share before the chain: name
-// conversion, look-up and size check. Gives the first cluster and the number
-// of bytes to move.
+// conversion, look-up and size check. Gives the entry and the number of
+// bytes to move.
 int locate_file(const disk_image* disk, const char* name, std::size_t length, int ignore_case,
-                std::int64_t* first_cluster, std::int64_t* requested) {
+                root_entry* found, std::int64_t* requested) {
     char dir_name[dir_name_length + 1];
     if (make_dir_name(dir_name, name) != 0) {
         print_message("illegal filename '%s'\n", name);
@@ -79,33 +79,110 @@ int locate_file(const disk_image* disk, const char* name, std::size_t length, in
         print_message("file size mismatch '%s' %d != %d ... ignored\n", name,
                     static_cast<int>(entry.size), static_cast<int>(*requested));
     }
-    *first_cluster = entry.first_cluster;
+    *found = entry;
     return 0;
+}
+
+constexpr int entries_per_unit = disk_unit_size / dir_entry_size;
+
+// Hands every entry of the root directory's readable units, with its slot
+// (0-191), to visit, until visit returns true; gives whether it did.
+template <typename Visit> bool for_each_root_entry(const disk_image* disk, Visit visit) {
+    std::uint8_t unit_bytes[disk_unit_size];
+    for (std::int64_t unit = root_first_unit; unit < root_end_unit; ++unit) {
+        if (!unit_readable(disk, unit, false)) {
+            continue;
+        }
+        read_unit(disk, unit, 0, unit_bytes, disk_unit_size);
+        for (int i = 0; i < entries_per_unit; ++i) {
+            const auto slot = static_cast<std::int32_t>((unit - root_first_unit) * entries_per_unit + i);
+            if (visit(slot, unit_bytes + i * dir_entry_size)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// What the chain walk knows of each cluster: passed by the file's own
+// chain, or reached by another directory entry's.
+enum : std::uint8_t { cluster_free = 0, cluster_passed = 1, cluster_taken = 2 };
+
+constexpr std::uint8_t entry_unused = 0x00;
+constexpr std::uint8_t entry_deleted = 0xE5;
+constexpr int dir_attribute_field = 11;
+constexpr std::uint8_t attribute_label = 0x08; // volume labels, and long-name entries with it
+constexpr std::uint8_t attribute_directory = 0x10;
+
+// Marks every cluster that a directory entry other than the file's own
+// reaches: the chains of the root directory's live entries and, through
+// every subdirectory, of theirs. A chain is followed until it leaves the
+// disk or comes to a cluster already marked, so each cluster is passed
+// once and the walk ends whatever the FAT and the directories say.
+void mark_other_chains(const disk_image* disk, std::int32_t own_slot, std::vector<std::uint8_t>* clusters) {
+    std::vector<std::int64_t> directories;
+    auto take_entry = [&](const std::uint8_t* entry) {
+        const std::uint8_t attribute = entry[dir_attribute_field];
+        if (entry[0] == entry_unused || entry[0] == entry_deleted || entry[0] == '.' ||
+            (attribute & attribute_label) != 0) {
+            return;
+        }
+        std::int64_t cluster = get_le16(entry + dir_first_cluster_field);
+        while (usable_cluster(disk, cluster) && (*clusters)[static_cast<std::size_t>(cluster)] == cluster_free) {
+            (*clusters)[static_cast<std::size_t>(cluster)] = cluster_taken;
+            if ((attribute & attribute_directory) != 0) {
+                directories.push_back(cluster);
+            }
+            cluster = disk->fat[static_cast<std::size_t>(cluster)];
+        }
+    };
+    for_each_root_entry(disk, [&](std::int32_t slot, const std::uint8_t* entry) {
+        if (slot != own_slot) {
+            take_entry(entry);
+        }
+        return false;
+    });
+    std::uint8_t unit_bytes[disk_unit_size];
+    while (!directories.empty()) {
+        const std::int64_t unit = directories.back() + first_cluster_unit;
+        directories.pop_back();
+        if (!unit_readable(disk, unit, false)) {
+            continue;
+        }
+        read_unit(disk, unit, 0, unit_bytes, disk_unit_size);
+        for (int i = 0; i < entries_per_unit; ++i) {
+            take_entry(unit_bytes + i * dir_entry_size);
+        }
+    }
 }
 
 // Walks the chain for the first requested bytes; check(unit) says whether
 // the cluster's unit may be used (with its message if not), and copy(unit,
 // file_offset, count) moves its bytes in whichever direction the caller
-// needs. A chain that comes back to a cluster it has already
-// passed is damaged: following it would hand out the same bytes twice, and
-// an overwrite would lose the earlier part of the file in them. It fails
-// like any other broken chain, so every walk ends.
+// needs. A chain that comes back to a cluster it has already passed, or
+// meets one that another directory entry's chain reaches, is damaged:
+// following it would hand out the same bytes twice, or another file's as
+// this one's, and an overwrite would lose the earlier part of the file, or
+// another file's bytes, in them. It fails like any other broken chain, so
+// every walk ends and no other file is ever written.
 template <typename Check, typename Copy>
-int follow_chain(const disk_image* disk, const char* name, std::int64_t cluster,
+int follow_chain(const disk_image* disk, const char* name, const root_entry& entry,
                  std::int64_t requested, Check check, Copy copy) {
-    std::vector<bool> passed;
+    std::vector<std::uint8_t> clusters;
     try {
-        passed.resize(disk->fat.size());
+        clusters.resize(disk->fat.size(), cluster_free);
+        mark_other_chains(disk, entry.slot, &clusters);
     } catch (const std::bad_alloc&) {
         print_message("memory exhaust!\n");
         return -1;
     }
+    std::int64_t cluster = entry.first_cluster;
     for (std::int64_t done = 0; done < requested; done += disk_unit_size) {
-        if (!usable_cluster(disk, cluster) || passed[static_cast<std::size_t>(cluster)]) {
+        if (!usable_cluster(disk, cluster) || clusters[static_cast<std::size_t>(cluster)] != cluster_free) {
             print_message("fat error '%s'\n", name);
             return -1;
         }
-        passed[static_cast<std::size_t>(cluster)] = true;
+        clusters[static_cast<std::size_t>(cluster)] = cluster_passed;
         const std::int64_t unit = cluster + first_cluster_unit;
         if (!check(unit)) {
             return -1;
@@ -152,34 +229,25 @@ int find_root_entry(const disk_image* disk, const char* dir_name, int ignore_cas
     if (::strnlen(dir_name, dir_name_length) != static_cast<std::size_t>(dir_name_length)) {
         return -1;
     }
-    constexpr int entries_per_unit = disk_unit_size / dir_entry_size;
-    std::uint8_t unit_bytes[disk_unit_size];
-    for (std::int64_t unit = root_first_unit; unit < root_end_unit; ++unit) {
-        if (!unit_readable(disk, unit, false)) {
-            break;
-        }
-        read_unit(disk, unit, 0, unit_bytes, disk_unit_size);
-        for (int i = 0; i < entries_per_unit; ++i) {
-            const std::uint8_t* bytes = unit_bytes + i * dir_entry_size;
-            bool match = true;
-            for (int k = 0; k < dir_name_length && match; ++k) {
-                const auto want = static_cast<unsigned char>(dir_name[k]);
-                const unsigned char have = bytes[k];
-                match = ignore_case ? ascii_upper(want) == ascii_upper(have) : want == have;
-            }
-            if (match) {
-                entry->first_cluster = get_le16(bytes + dir_first_cluster_field);
-                entry->size = get_le32_signed(bytes + dir_size_field);
-                return 0;
+    const bool found = for_each_root_entry(disk, [&](std::int32_t slot, const std::uint8_t* bytes) {
+        for (int k = 0; k < dir_name_length; ++k) {
+            const auto want = static_cast<unsigned char>(dir_name[k]);
+            const unsigned char have = bytes[k];
+            if (ignore_case ? ascii_upper(want) != ascii_upper(have) : want != have) {
+                return false;
             }
         }
-    }
-    return -1;
+        entry->first_cluster = get_le16(bytes + dir_first_cluster_field);
+        entry->size = get_le32_signed(bytes + dir_size_field);
+        entry->slot = slot;
+        return true;
+    });
+    return found ? 0 : -1;
 }
 
 int read_disk_file(const disk_image* disk, const char* name, std::span<std::uint8_t> buffer,
                    int ignore_case) {
-    std::int64_t first = 0;
+    root_entry first;
     std::int64_t requested = 0;
     if (locate_file(disk, name, buffer.size(), ignore_case, &first, &requested) != 0) {
         return -1;
@@ -198,7 +266,7 @@ int read_disk_file(const disk_image* disk, const char* name, std::span<std::uint
 // was rather than half overwritten.
 int replace_disk_file(disk_image* disk, const char* name, std::span<const std::uint8_t> data,
                       int ignore_case) {
-    std::int64_t first = 0;
+    root_entry first;
     std::int64_t requested = 0;
     if (locate_file(disk, name, data.size(), ignore_case, &first, &requested) != 0 ||
         follow_chain(

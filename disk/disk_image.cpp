@@ -79,33 +79,28 @@ std::uint8_t* stored_bytes(disk_image* disk, const sector_place& place) {
 }
 
 // The units that the FAT and the root directory take: the volume cannot be
-// read without them, whatever file is wanted.
-bool volume_readable(const disk_image* disk, bool report) {
+// read without them, whatever file is wanted. The first that cannot be
+// read, or -1.
+std::int64_t first_unreadable_volume_unit(const disk_image* disk) {
     const auto count = static_cast<std::int64_t>(disk->units.size());
     const std::int64_t fat_bytes = (count + 1) / 2 * 3;
     const std::int64_t fat_end_unit = 1 + (fat_bytes + disk_unit_size - 1) / disk_unit_size;
     for (std::int64_t u = 1; u < std::min(fat_end_unit, count); ++u) {
-        if (!unit_readable(disk, u, report)) {
-            return false;
+        if (!unit_readable(disk, u, false)) {
+            return u;
         }
     }
     for (std::int64_t u = root_first_unit; u < std::min(root_end_unit, count); ++u) {
-        if (!unit_readable(disk, u, report)) {
-            return false;
+        if (!unit_readable(disk, u, false)) {
+            return u;
         }
     }
-    return true;
+    return -1;
 }
 
-bool holds_files(const disk_image* disk, std::span<const char* const> wanted) {
-    for (const char* name : wanted) {
-        char dir_name[dir_name_length + 1];
-        root_entry entry;
-        if (make_dir_name(dir_name, name) != 0 || find_root_entry(disk, dir_name, 1, &entry) != 0) {
-            return false;
-        }
-    }
-    return true;
+bool volume_readable(const disk_image* disk) {
+    const std::int64_t unit = first_unreadable_volume_unit(disk);
+    return unit < 0 || unit_readable(disk, unit, true);
 }
 
 std::string joined_names(std::span<const char* const> wanted) {
@@ -117,33 +112,107 @@ std::string joined_names(std::span<const char* const> wanted) {
     return text.empty() ? "the files" : text;
 }
 
-// A D88 file may hold several disks: the one that has every wanted file is
-// used, and only if it is the only one.
-int choose_disk(disk_image* disk, std::vector<disk_layout>* disks,
-                std::span<const char* const> wanted) {
-    std::size_t chosen = disks->size();
-    std::size_t holding = 0;
-    for (std::size_t i = 0; i < disks->size(); ++i) {
-        disk->units = (*disks)[i].units;
-        if (volume_readable(disk, false) && decode_fat12(disk, &disk->fat) &&
-            holds_files(disk, wanted)) {
-            ++holding;
-            chosen = i;
+// What a disk of a file of several holds of the wanted files: all of them
+// behind a readable FAT and root directory; none, or not all; or all that
+// could be there, behind a sector that cannot be read. The last is a disk
+// whose directory lists every wanted file while its FAT or directory has a
+// sector that cannot be read, or whose directory lacks one in readable
+// sectors but has a damaged one (there, but unusable) where it may be.
+enum class disk_holds { all, not_all, behind_damage };
+
+disk_holds probe_disk(const disk_image* disk, std::span<const char* const> wanted,
+                      std::int64_t* blocking) {
+    std::int64_t damaged_root = -1;
+    for (std::int64_t u = root_first_unit; u < root_end_unit && damaged_root < 0; ++u) {
+        if (!unit_readable(disk, u, false) &&
+            disk->units[static_cast<std::size_t>(u)].state != sector_state::missing) {
+            damaged_root = u;
         }
     }
-    if (holding != 1) {
-        const std::string names = joined_names(wanted);
-        if (holding == 0) {
-            print_message("no disk in '%s' holds %s\n", disk->path.c_str(), names.c_str());
+    for (const char* name : wanted) {
+        char dir_name[dir_name_length + 1];
+        root_entry entry;
+        if (make_dir_name(dir_name, name) != 0 || find_root_entry(disk, dir_name, 1, &entry) != 0) {
+            *blocking = damaged_root;
+            return damaged_root >= 0 ? disk_holds::behind_damage : disk_holds::not_all;
+        }
+    }
+    *blocking = first_unreadable_volume_unit(disk);
+    return *blocking >= 0 ? disk_holds::behind_damage : disk_holds::all;
+}
+
+// The disks of a file as its container hands them on. A file of one disk
+// is read on it; of several, on the one that holds every wanted file, and
+// only if it is the only one. No disk's table is kept but the first's and
+// the holder's.
+struct disk_search {
+    disk_image* disk;
+    std::span<const char* const> wanted;
+    std::size_t seen = 0;
+    std::vector<sector_place> first;
+    std::vector<sector_place> holder;
+    std::size_t holding = 0;
+    std::int64_t blocking = -1; // the sector in front of the first disk that holds them behind one
+    sector_state blocking_state = sector_state::missing;
+
+    bool operator()(const disk_layout& layout) {
+        ++seen;
+        if (seen == 1) {
+            first = layout.units;
         } else {
-            print_message("more than one disk in '%s' holds %s\n", disk->path.c_str(),
-                          names.c_str());
+            std::vector<sector_place>().swap(first);
+        }
+        // A disk without one sector of its root directory has nothing to
+        // offer, nor anything behind a damaged sector; most disks of a
+        // hostile file are so, and cost no copy of their table.
+        const auto root = layout.units.begin() + root_first_unit;
+        if (std::all_of(root, root + (root_end_unit - root_first_unit), [](const sector_place& place) {
+                return place.state == sector_state::missing;
+            })) {
+            return true;
+        }
+        disk->units.assign(layout.units.begin(), layout.units.end());
+        std::int64_t unit = -1;
+        switch (probe_disk(disk, wanted, &unit)) {
+        case disk_holds::all:
+            if (++holding == 1) {
+                holder = layout.units;
+            }
+            return holding < 2; // a second holder settles it
+        case disk_holds::behind_damage:
+            if (blocking < 0) {
+                blocking = unit;
+                blocking_state = layout.units[static_cast<std::size_t>(unit)].state;
+            }
+            return true;
+        case disk_holds::not_all:
+            return true;
+        }
+        return true;
+    }
+
+    // The disk to read, or -1 after the message that says why there is none.
+    int settle() {
+        if (seen == 1) {
+            disk->units = std::move(first);
+            return volume_readable(disk) ? 0 : -1;
+        }
+        if (holding == 1) {
+            disk->units = std::move(holder);
+            return 0;
+        }
+        const std::string names = joined_names(wanted);
+        if (holding > 1) {
+            print_message("more than one disk in '%s' holds %s\n", disk->path.c_str(), names.c_str());
+        } else if (blocking >= 0) {
+            // The reason that counts: the one sector that keeps the files from being read.
+            report_unreadable(disk->path.c_str(), blocking, blocking_state);
+        } else {
+            print_message("no disk in '%s' holds %s\n", disk->path.c_str(), names.c_str());
         }
         return -1;
     }
-    disk->units = std::move((*disks)[chosen].units);
-    return 0;
-}
+};
 
 // Brings in the pages of the wanted files' units once, while a failure to
 // read them can still be reported as the load's, as it was when the file
@@ -186,38 +255,31 @@ int take_image_bytes(disk_image* disk, std::FILE* stream, const char* path) {
     return read_disk_stream(disk, stream, path);
 }
 
-// The disks the file holds: those its container gives, or what the pair has
-// always read, the disk at its fixed offset.
-int find_disks(disk_image* disk, std::int32_t disk_offset, std::vector<disk_layout>* disks) {
+// The one disk to read: the file's container hands on its disks and the
+// search settles on one; a file that no container claims holds what the
+// pair has always read, the disk at its fixed offset.
+int find_disk(disk_image* disk, std::int32_t disk_offset, std::span<const char* const> wanted) {
     const std::span<const std::uint8_t> file = content_bytes(disk->content);
     const char* path = disk->path.c_str();
-    const container_result found = recognise_container(file, path, &disk->format, disks);
-    if (found == container_result::refused) {
+    disk_search search{disk, wanted, 0, {}, {}, 0, -1, sector_state::missing};
+    const container_result found =
+        recognise_container(file, path, &disk->format, receiver_for(&search));
+    if (found == container_result::found) {
+        return search.settle();
+    }
+    if (found != container_result::not_this) {
         return -1;
     }
-    if (found == container_result::not_this) {
-        const auto length = static_cast<std::int64_t>(file.size());
-        const std::int64_t needed = static_cast<std::int64_t>(disk_offset) + min_disk_length;
-        if (disk_offset < 0 || length < needed) {
-            print_message("disk image too short '%s' %d < %d\n", path, static_cast<int>(length),
-                          static_cast<int>(needed));
-            return -1;
-        }
-        warn_short_disk(path, length, disk_offset);
-        disks->push_back(linear_layout(length, disk_offset));
+    const auto length = static_cast<std::int64_t>(file.size());
+    const std::int64_t needed = static_cast<std::int64_t>(disk_offset) + min_disk_length;
+    if (disk_offset < 0 || length < needed) {
+        print_message("disk image too short '%s' %d < %d\n", path, static_cast<int>(length),
+                      static_cast<int>(needed));
+        return -1;
     }
-    return 0;
-}
-
-// The one disk to read: of several, the one that holds the wanted files;
-// the only one if its volume can be read.
-int settle_disk(disk_image* disk, std::vector<disk_layout>* disks,
-                std::span<const char* const> wanted) {
-    if (disks->size() > 1) {
-        return choose_disk(disk, disks, wanted);
-    }
-    disk->units = std::move(disks->front().units);
-    return volume_readable(disk, true) ? 0 : -1;
+    warn_short_disk(path, length, disk_offset);
+    disk->units = linear_layout(length, disk_offset).units;
+    return volume_readable(disk) ? 0 : -1;
 }
 
 } // namespace
@@ -226,14 +288,17 @@ int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset
                     std::span<const char* const> wanted) {
     release_disk_image(disk);
 
-    // A folder opens on some systems and not on others; on none can it be
-    // read, and that is what is said on all of them.
-    if (names_directory(path)) {
+    // Only a regular file can be an image. A folder opens on some systems
+    // and not on others, and on none can it be read; a FIFO or a device
+    // would keep the program waiting, or reading for ever. Each is said to
+    // be unreadable at once.
+    input_file stream;
+    const int opened = open_regular_file(path, &stream);
+    if (opened == -2) {
         print_message("read error '%s'\n", path);
         return fail_load(disk);
     }
-    input_file stream = open_input_file(path);
-    if (!stream) {
+    if (opened != 0) {
         print_message("open error '%s'\n", path);
         return fail_load(disk);
     }
@@ -243,11 +308,9 @@ int load_disk_image(disk_image* disk, const char* path, std::int32_t disk_offset
 int load_disk_stream(disk_image* disk, std::FILE* stream, const char* path,
                      std::int32_t disk_offset, std::span<const char* const> wanted) {
     release_disk_image(disk);
-    std::vector<disk_layout> disks;
     try {
         disk->path = path;
-        if (take_image_bytes(disk, stream, path) != 0 || find_disks(disk, disk_offset, &disks) != 0 ||
-            settle_disk(disk, &disks, wanted) != 0) {
+        if (take_image_bytes(disk, stream, path) != 0 || find_disk(disk, disk_offset, wanted) != 0) {
             return fail_load(disk);
         }
     } catch (const std::bad_alloc&) {
@@ -278,6 +341,30 @@ void release_disk_image(disk_image* disk) {
     disk->format = nullptr;
 }
 
+void report_unreadable(const char* path, std::int64_t unit, sector_state state) {
+    const sector_id id = unit_id(unit);
+    switch (state) {
+    case sector_state::duplicated:
+        print_message("duplicate sector '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head, id.record);
+        break;
+    case sector_state::overlapping:
+        print_message("overlapping sector '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head,
+                      id.record);
+        break;
+    case sector_state::crc_error:
+        print_message("sector with crc error '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head,
+                      id.record);
+        break;
+    case sector_state::no_data:
+        print_message("sector without data '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head,
+                      id.record);
+        break;
+    default:
+        print_message("missing sector '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head, id.record);
+        break;
+    }
+}
+
 bool unit_readable(const disk_image* disk, std::int64_t unit, bool report) {
     if (unit < 0 || unit >= static_cast<std::int64_t>(disk->units.size())) {
         return false;
@@ -287,30 +374,7 @@ bool unit_readable(const disk_image* disk, std::int64_t unit, bool report) {
         return true;
     }
     if (report) {
-        const char* path = disk->path.c_str();
-        const sector_id id = unit_id(unit);
-        switch (place.state) {
-        case sector_state::duplicated:
-            print_message("duplicate sector '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head,
-                          id.record);
-            break;
-        case sector_state::overlapping:
-            print_message("overlapping sector '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head,
-                          id.record);
-            break;
-        case sector_state::crc_error:
-            print_message("sector with crc error '%s' C=%d H=%d R=%d\n", path, id.cylinder,
-                          id.head, id.record);
-            break;
-        case sector_state::no_data:
-            print_message("sector without data '%s' C=%d H=%d R=%d\n", path, id.cylinder,
-                          id.head, id.record);
-            break;
-        default:
-            print_message("missing sector '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head,
-                          id.record);
-            break;
-        }
+        report_unreadable(disk->path.c_str(), unit, place.state);
     }
     return false;
 }

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <vector>
 
 namespace kz {
 namespace {
@@ -100,10 +99,12 @@ bool holds_disk_image(const char* path) {
     const std::span<const std::uint8_t> file = content_bytes(content);
     // A null path keeps the container modules' refusals unprinted: a
     // container of another kind of disk is a disk image all the same.
+    // The first disk answers the question, so no more are asked for.
     const container_format* format = nullptr;
-    std::vector<disk_layout> disks;
+    auto first_disk_is_enough = [](const disk_layout&) { return false; };
     try {
-        if (recognise_container(file, nullptr, &format, &disks) != container_result::not_this) {
+        if (recognise_container(file, nullptr, &format, receiver_for(&first_disk_is_enough)) !=
+            container_result::not_this) {
             return !content_read_failed(content);
         }
     } catch (const std::bad_alloc&) {

@@ -1,7 +1,8 @@
-// Disk images from the fuzzer's bytes, loaded from a file or a memory
-// stream with the FDI or XDF data offset for a file that no container
-// claims, then a file looked up, read, overwritten and read again, and now
-// and then the image written back. The seeds hold every container (raw,
+// Disk images from the fuzzer's bytes, loaded from a file (one in memory,
+// made once, where the system has them) or a memory stream with the FDI or
+// XDF data offset for a file that no container claims, then a file looked
+// up, read, overwritten and read again, and now and then the image written
+// back and read whole in one call. The seeds hold every container (raw,
 // FDI, D88 with one disk and several, NFD of both revisions, FDD, DIM), so
 // that each container module is driven through the same calls. Whatever
 // the container, the FAT and the directory claim, a file that was
@@ -11,22 +12,31 @@
 #include "fuzz/fuzz_input.h"
 #include "shapes/shapes.h" // the sizes of the two shape files
 
-#include <array>
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <filesystem>
+#include <random>
+#else
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace kz;
 using namespace kz::fuzz;
 
 namespace {
 
+#ifdef _WIN32
 // One scratch directory per process for the file-based paths, removed when
-// the process exits (libFuzzer ends its runs with exit()).
+// the process exits. Windows has no files in memory; this serves the
+// corpus replays, not fuzzing.
 struct scratch_directory {
     std::string path;
 
@@ -49,15 +59,68 @@ struct scratch_directory {
     }
 };
 
-const std::string& scratch_dir() {
-    static const scratch_directory dir;
-    return dir.path;
+// A file under a name of its own, its content replaced and read whole.
+struct scratch_file {
+    std::string path;
+
+    explicit scratch_file(const char* name) {
+        static const scratch_directory dir;
+        path = dir.path + "/" + name;
+    }
+    void set(std::span<const std::uint8_t> bytes) const {
+        stream out(std::fopen(path.c_str(), "wb"));
+        require(out && (bytes.empty() || std::fwrite(bytes.data(), bytes.size(), 1, out.get()) == 1),
+                "scratch file written");
+    }
+    std::vector<std::uint8_t> get() const {
+        stream in(std::fopen(path.c_str(), "rb"));
+        require(in != nullptr && std::fseek(in.get(), 0, SEEK_END) == 0, "scratch file opened");
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::ftell(in.get())));
+        std::rewind(in.get());
+        require(bytes.empty() || std::fread(bytes.data(), bytes.size(), 1, in.get()) == 1,
+                "scratch file read");
+        return bytes;
+    }
+};
+#else
+// A file in memory, made once per process and named through /proc, so that
+// a run creates no file: the loader opens it as the regular file it is,
+// and the image is written back through the name in place.
+struct scratch_file {
+    int fd = -1;
+    std::string path;
+
+    explicit scratch_file(const char* name) : fd(::memfd_create(name, MFD_CLOEXEC)) {
+        require(fd >= 0, "file in memory");
+        path = "/proc/self/fd/" + std::to_string(fd);
+    }
+    ~scratch_file() {
+        ::close(fd);
+    }
+    void set(std::span<const std::uint8_t> bytes) const {
+        require(::ftruncate(fd, 0) == 0 &&
+                    ::pwrite(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()),
+                "file in memory written");
+    }
+    std::vector<std::uint8_t> get() const {
+        struct stat st {};
+        require(::fstat(fd, &st) == 0, "file in memory sized");
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+        require(::pread(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()),
+                "file in memory read");
+        return bytes;
+    }
+};
+#endif
+
+const scratch_file& image_file() {
+    static const scratch_file file("image");
+    return file;
 }
 
-std::vector<std::uint8_t> read_whole_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
+const scratch_file& written_file() {
+    static const scratch_file file("written");
+    return file;
 }
 
 constexpr std::array<const char*, 6> known_names = {
@@ -98,14 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     disk_image disk;
     int loaded = -1;
     if (from_file) {
-        const std::string path = scratch_dir() + "/image";
-        {
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(input.bytes.data()),
-                      static_cast<std::streamsize>(input.bytes.size()));
-            require(out.good(), "scratch image written");
-        }
-        loaded = load_disk_image(&disk, path.c_str(), offset, wanted);
+        image_file().set(input.bytes);
+        loaded = load_disk_image(&disk, image_file().path.c_str(), offset, wanted);
     } else {
         std::vector<std::uint8_t> copy;
         stream in = open_memory_stream(input.bytes, &copy);
@@ -149,12 +206,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     if (write_back) {
-        const std::string path = scratch_dir() + "/written";
-        require(write_disk_image(&disk, path.c_str()) == 0, "the image writes");
-        std::vector<std::uint8_t> expected(content_bytes(disk.content).begin(),
-                                           content_bytes(disk.content).end());
-        expected.insert(expected.end(), disk.appended.begin(), disk.appended.end());
-        require(read_whole_file(path) == expected, "the written file is the image");
+        require(write_disk_image(&disk, written_file().path.c_str()) == 0, "the image writes");
+        const std::vector<std::uint8_t> written = written_file().get();
+        const std::span<const std::uint8_t> file = content_bytes(disk.content);
+        require(written.size() == file.size() + disk.appended.size() &&
+                    std::equal(file.begin(), file.end(), written.begin()) &&
+                    std::equal(disk.appended.begin(), disk.appended.end(),
+                               written.begin() + static_cast<std::ptrdiff_t>(file.size())),
+                "the written file is the image");
     }
     release_disk_image(&disk);
     require(content_bytes(disk.content).empty() && disk.units.empty(), "release clears the record");

@@ -22,6 +22,12 @@ using input_file = std::unique_ptr<std::FILE, file_closer>;
 // UTF-8, like every name the programs are given.
 input_file open_input_file(const char* path);
 
+// Opens path for binary reading, as a regular file only: 0 and the stream;
+// -1 when it cannot be opened; -2 when it names anything else (a folder, a
+// FIFO, a device), found out without waiting, as a FIFO without a writer,
+// a terminal or a device could keep a read waiting for ever.
+int open_regular_file(const char* path, input_file* stream);
+
 // Whether the stream can seek. A pipe cannot; on Windows the C runtime
 // claims success for a seek on a pipe and moves nowhere, so the answer comes
 // from the system rather than from a trial seek.
@@ -64,10 +70,6 @@ std::span<const std::uint8_t> content_bytes(const file_content& content);
 bool map_file_content(std::FILE* stream, std::uint64_t max_length, file_content* content);
 
 bool content_read_failed(const file_content& content);
-
-// Whether path names a directory, which can be opened on some systems but
-// never read as a file.
-bool names_directory(const char* path);
 
 // A stream for scratch data, open for reading and writing, gone when closed
 // (on Windows in the user's temporary directory rather than the drive's

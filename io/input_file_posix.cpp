@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -91,6 +92,30 @@ input_file open_input_file(const char* path) {
     return input_file(std::fopen(path, "rb"));
 }
 
+// Opened without blocking, so that a FIFO with no writer answers at once,
+// then taken for what it is; a regular file reads the same either way, but
+// the flag is cleared all the same.
+int open_regular_file(const char* path, input_file* stream) {
+    stream->reset();
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st {};
+    int result = ::fstat(fd, &st) != 0 ? -1 : !S_ISREG(st.st_mode) ? -2 : 0;
+    const int flags = result == 0 ? ::fcntl(fd, F_GETFL) : -1;
+    if (result == 0 && (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
+        result = -1;
+    }
+    std::FILE* opened = result == 0 ? ::fdopen(fd, "rb") : nullptr;
+    if (opened == nullptr) {
+        ::close(fd);
+        return result == 0 ? -1 : result;
+    }
+    stream->reset(opened);
+    return 0;
+}
+
 bool stream_can_seek(std::FILE* stream) {
     return std::ftell(stream) >= 0;
 }
@@ -158,11 +183,6 @@ bool content_read_failed(const file_content& content) {
     }
     const guarded_mapping* mapping = find_guarded(content.mapping.get());
     return mapping != nullptr && mapping->failed.load() != 0;
-}
-
-bool names_directory(const char* path) {
-    struct stat st {};
-    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::FILE* open_temporary_stream() {

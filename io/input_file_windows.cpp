@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include <io.h>
 #include <windows.h>
@@ -14,6 +15,41 @@ namespace kz {
 input_file open_input_file(const char* path) {
     const std::wstring wide = wide_path(path);
     return input_file(wide.empty() ? nullptr : ::_wfopen(wide.c_str(), L"rb"));
+}
+
+namespace {
+
+// The C runtime refuses to open a folder, where POSIX systems open it; both
+// are told apart from a file that cannot be opened.
+bool names_directory(const char* path) {
+    const std::wstring wide = wide_path(path);
+    if (wide.empty()) {
+        return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+} // namespace
+
+// Opening a pipe or a device (CON, NUL, a named pipe) does not wait here;
+// reading it would, or would never end. Only what the system calls a disk
+// file is one.
+int open_regular_file(const char* path, input_file* stream) {
+    stream->reset();
+    if (names_directory(path)) {
+        return -2;
+    }
+    input_file opened = open_input_file(path);
+    if (!opened) {
+        return -1;
+    }
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(opened.get())));
+    if (handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_DISK) {
+        return -2;
+    }
+    *stream = std::move(opened);
+    return 0;
 }
 
 bool stream_can_seek(std::FILE* stream) {
@@ -47,17 +83,6 @@ std::span<const std::uint8_t> content_bytes(const file_content& content) {
 
 bool content_read_failed(const file_content&) {
     return false;
-}
-
-// The C runtime refuses to open a folder, where POSIX systems open it and
-// fail the read; both are told apart from a file that cannot be opened.
-bool names_directory(const char* path) {
-    const std::wstring wide = wide_path(path);
-    if (wide.empty()) {
-        return false;
-    }
-    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // The C runtime's tmpfile() wants to write in the drive's root directory,

@@ -28,7 +28,7 @@ bytes with_track_offset(bytes file, int track, std::uint64_t offset) {
     return file;
 }
 
-const std::string other_disk = "not a 2HD disk of 1024-byte sectors 'img'\n";
+const std::string another_kind = "not a 2HD disk of 1024-byte sectors 'img'\n";
 
 TEST(d88_container, each_fault_gives_its_result_message_and_units) {
     check_cases({
@@ -104,9 +104,9 @@ TEST(d88_container, each_fault_gives_its_result_message_and_units) {
              dd.media = 0x10;
              return d88(d88_tracks_of(test_disk()), dd);
          },
-         "D88", refused, other_disk},
+         "D88", other_disk, another_kind},
         {"d88_sector_of_256_bytes_on_the_disk_is_another_kind_of_disk",
-         [] { return d88_with(40, [](d88_sector& s) { s.n = 1; }); }, "D88", refused, other_disk},
+         [] { return d88_with(40, [](d88_sector& s) { s.n = 1; }); }, "D88", other_disk, another_kind},
         {"d88_disks_one_after_another_each_from_its_own_start",
          [] {
              bytes file = d88(d88_tracks_of(test_disk(), {2, 1, 3, 4, 5, 6, 7, 8}));
@@ -124,6 +124,41 @@ TEST(d88_container, each_fault_gives_its_result_message_and_units) {
              return file;
          },
          "D88", found, "", {}, 1, 0},
+        {"d88_named_like_an_fdd_mark_reads_as_d88",
+         [] {
+             d88_options named;
+             named.name = "VFD1.01 backup";
+             return d88(d88_tracks_of(test_disk()), named);
+         },
+         "D88", found, ""},
+        {"d88_named_like_an_nfd_mark_reads_as_d88",
+         [] {
+             d88_options named;
+             named.name = "T98FDDIMAGE.R1";
+             return d88(d88_tracks_of(test_disk()), named);
+         },
+         "D88", found, ""},
+        {"d88_one_offset_for_every_track_takes_each_sector_for_the_track_its_id_names",
+         [] {
+             bytes file = plain_d88();
+             for (int t = 0; t < 164; ++t) {
+                 put_le(file, 0x20 + 4 * static_cast<std::size_t>(t), 0x2B0, 4);
+             }
+             return file;
+         },
+         "D88", found, ""},
+        {"d88_many_disks_without_tracks_before_the_one_with_them",
+         [] {
+             bytes file;
+             for (int i = 0; i < 1000; ++i) {
+                 d88_options old;
+                 old.old_header = true;
+                 append(file, d88({}, old));
+             }
+             append(file, plain_d88());
+             return file;
+         },
+         "D88", found, "", {}, 1001, 1000},
         {"d88_first_track_not_at_the_header_end_is_no_d88",
          [] { return with_track_offset(plain_d88(), 0, 0x2C0); }, "", not_this, ""},
         {"d88_disk_size_short_of_its_header_is_no_d88",

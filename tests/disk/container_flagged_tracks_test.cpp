@@ -13,11 +13,6 @@ unit_rule absent_track(int track) {
     return track_rule(track, filled, sector_lock::absent_track);
 }
 
-bytes edited(bytes file, const std::function<void(bytes&)>& edit) {
-    edit(file);
-    return file;
-}
-
 TEST(dim_container, each_fault_gives_its_result_message_and_units) {
     check_cases({
         {"dim_every_track_in_order", [] { return dim(test_disk()); }, "DIM", found, ""},
@@ -29,10 +24,10 @@ TEST(dim_container, each_fault_gives_its_result_message_and_units) {
          [] { return edited(dim(test_disk()), [](bytes& file) { file.resize(256 + 400 * 1024 + 100); }); },
          "DIM", found, "", {{400, disk_units - 1, missing}}},
         {"dim_track_flag_other_than_0_or_1_is_broken",
-         [] { return edited(dim(test_disk()), [](bytes& file) { file[1 + 5] = 2; }); }, "DIM", refused,
+         [] { return edited(dim(test_disk()), [](bytes& file) { file[1 + 5] = 2; }); }, "DIM", broken,
          "broken disk image header 'img'\n"},
         {"dim_of_another_type_than_2hd_is_another_kind_of_disk",
-         [] { return dim(test_disk(), {}, false, 1); }, "DIM", refused,
+         [] { return dim(test_disk(), {}, false, 1); }, "DIM", other_disk,
          "not a 2HD disk of 1024-byte sectors 'img'\n"},
         {"dim_without_its_mark_is_no_dim",
          [] { return edited(dim(test_disk()), [](bytes& file) { file[0xAB] = 'd'; }); }, "", not_this,

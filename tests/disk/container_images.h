@@ -75,6 +75,12 @@ inline bytes disk_unit(const bytes& disk, int unit) {
     return bytes(at, at + disk_unit_size);
 }
 
+// The file with edit applied.
+inline bytes edited(bytes file, const std::function<void(bytes&)>& edit) {
+    edit(file);
+    return file;
+}
+
 inline int disk_track_count(const bytes& disk) {
     return static_cast<int>(disk.size() / track_bytes);
 }
@@ -359,8 +365,12 @@ struct recognition {
 inline recognition recognise(const bytes& file) {
     recognition seen;
     const container_format* format = nullptr;
+    auto keep = [&](const disk_layout& disk) {
+        seen.disks.push_back(disk);
+        return true;
+    };
     seen.message = capture_stdout(
-        [&] { seen.result = recognise_container(file, "img", &format, &seen.disks); });
+        [&] { seen.result = recognise_container(file, "img", &format, receiver_for(&keep)); });
     seen.format = format != nullptr ? format->name : "";
     return seen;
 }

@@ -8,11 +8,6 @@ namespace {
 using enum container_result;
 using enum sector_state;
 
-bytes edited(bytes file, const std::function<void(bytes&)>& edit) {
-    edit(file);
-    return file;
-}
-
 TEST(fdi_container, each_fault_gives_its_result_message_and_units) {
     check_cases({
         {"fdi_header_that_describes_the_disk", [] { return fdi(test_disk()); }, "FDI", found, ""},
@@ -28,7 +23,7 @@ TEST(fdi_container, each_fault_gives_its_result_message_and_units) {
              const fdi_fields hd{0, 0x30, 4096, 1474560, 512, 18, 2, 80};
              return fdi(bytes(1474560, 0xF6), hd);
          },
-         "FDI", refused, "not a 2HD disk of 1024-byte sectors 'img'\n"},
+         "FDI", other_disk, "not a 2HD disk of 1024-byte sectors 'img'\n"},
         {"fdi_longer_than_its_header_and_data_is_no_fdi",
          [] { return edited(fdi(test_disk()), [](bytes& file) { file.push_back(0); }); }, "", not_this,
          ""},

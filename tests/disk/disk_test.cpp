@@ -69,6 +69,10 @@ bytes make_xdf(const scratch_dir& dir) {
     copy_in("B.DAT", fixture.at("B.DAT"));
     EXPECT_EQ(run(mdel + " -i '" + img + "' ::A.TMP"), 0);
     copy_in("FRAG.BIN", fixture.at("FRAG.BIN"));
+    // A subdirectory last, so that the files before keep their clusters.
+    const std::string mmd = std::filesystem::path(KZ_MCOPY).parent_path().string() + "/mmd";
+    EXPECT_EQ(run(mmd + " -i '" + img + "' ::SUB"), 0);
+    copy_in("SUB/INNER.BIN", pattern(1500, 7));
     return read_file(img);
 }
 
@@ -447,12 +451,86 @@ TEST_P(disk_files, damaged_chains_end_with_fat_error_and_never_hang) {
     }
 }
 
+// ODD.BIN's chain made to meet a cluster that another entry reaches, or
+// one that no live entry reaches. A crossing is refused like a broken
+// chain, by reading and replacing alike, and the replacement changes
+// nothing: the other file's bytes are never handed out or written.
+TEST_P(disk_files, chains_that_meet_another_entrys_end_with_fat_error_and_change_nothing) {
+    const std::vector<int> odd = chain_of("ODD     BIN");
+    const std::vector<int> b_dat = chain_of("B       DAT");
+    const std::size_t sub_entry = entry_of("SUB        ");
+    const int sub = original.at(sub_entry + 26) | original.at(sub_entry + 27) << 8;
+    std::size_t inner_entry = offset + (sub + 9) * 1024u;
+    while (std::memcmp(original.data() + inner_entry, "INNER   BIN", 11) != 0) {
+        inner_entry += 32;
+    }
+    const int inner = original.at(inner_entry + 26) | original.at(inner_entry + 27) << 8;
+    const std::size_t slot20 = offset + 5120u + 20 * 32;
+    const struct {
+        const char* fault;
+        std::function<void(bytes&)> damage;
+        bool refused;
+    } cases[] = {
+        {"chain_through_another_files_only_clusters",
+         [&](bytes& img) { set_fat_entry(img, odd[0], static_cast<std::uint32_t>(b_dat[0])); }, true},
+        {"another_files_chain_running_into_the_chain",
+         [&](bytes& img) { set_fat_entry(img, b_dat[1], static_cast<std::uint32_t>(odd[1])); }, true},
+        {"second_live_entry_with_the_same_first_cluster",
+         [&](bytes& img) {
+             std::copy_n(img.begin() + entry_of("ODD     BIN"), 32, img.begin() + slot20);
+             std::memcpy(img.data() + slot20, "COPY    BIN", 11);
+         },
+         true},
+        {"chain_into_a_file_of_a_subdirectory",
+         [&](bytes& img) { set_fat_entry(img, odd[1], static_cast<std::uint32_t>(inner)); }, true},
+        {"chain_into_a_subdirectory_itself",
+         [&](bytes& img) { set_fat_entry(img, odd[1], static_cast<std::uint32_t>(sub)); }, true},
+        {"deleted_entry_with_the_same_first_cluster_owns_nothing",
+         [&](bytes& img) {
+             std::copy_n(img.begin() + entry_of("ODD     BIN"), 32, img.begin() + slot20);
+             img[slot20] = 0xE5;
+         },
+         false},
+        {"chain_through_a_free_cluster_is_no_crossing",
+         [&](bytes& img) {
+             set_fat_entry(img, odd[0], 1100);
+             set_fat_entry(img, 1100, static_cast<std::uint32_t>(odd[1]));
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        bytes img = original;
+        c.damage(img);
+        disk_image damaged;
+        ASSERT_EQ(load(img, &damaged), 0);
+        bytes buffer(3000);
+        int result = 0;
+        const std::string expected = c.refused ? "fat error 'ODD.BIN'\n" : "";
+        EXPECT_EQ(capture_stdout([&] { result = read_disk_file(&damaged, "ODD.BIN", buffer, 1); }),
+                  expected);
+        EXPECT_EQ(result, c.refused ? -1 : 0);
+        const bytes data = pattern(3000, 92);
+        const bytes before(image_of(damaged).begin(), image_of(damaged).end());
+        EXPECT_EQ(capture_stdout([&] { result = replace_disk_file(&damaged, "ODD.BIN", data, 1); }),
+                  expected);
+        EXPECT_EQ(result, c.refused ? -1 : 0);
+        if (c.refused) {
+            EXPECT_TRUE(std::ranges::equal(image_of(damaged), before));
+        }
+    }
+}
+
 TEST_P(disk_files, earlier_of_two_entries_with_one_name_wins) {
     // Slots 20 and 21 lie behind empty entries, which must not end the search.
+    // The entries they copy are deleted: two live entries may not share
+    // clusters.
     bytes img = original;
     const std::size_t slot20 = offset + 5120u + 20 * 32;
     std::copy_n(img.begin() + entry_of("ODD     BIN"), 32, img.begin() + slot20);
     std::copy_n(img.begin() + entry_of("B       DAT"), 32, img.begin() + slot20 + 32);
+    img[entry_of("ODD     BIN")] = 0xE5;
+    img[entry_of("B       DAT")] = 0xE5;
     std::memcpy(img.data() + slot20, "DUP     BIN", 11);
     std::memcpy(img.data() + slot20 + 32, "DUP     BIN", 11);
     disk_image edited;

@@ -10,6 +10,13 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace kz::test {
 namespace {
@@ -116,6 +123,44 @@ TEST(map_file_content, maps_a_regular_file_as_a_private_copy_and_nothing_else) {
     file_content from_pipe;
     EXPECT_FALSE(map_file_content(pipe_stream.get(), 6, &from_pipe));
     EXPECT_TRUE(content_bytes(from_pipe).empty());
+#endif
+}
+
+// A disk image must be a regular file, and what is not one is said to be so
+// at once: a FIFO without a writer, or a device, would keep a read waiting.
+TEST(open_regular_file, refuses_what_is_not_a_regular_file_without_waiting) {
+    scratch_dir dir;
+    const std::string file = dir.file("image");
+    write_file(file, {'D', 'I', 'S', 'K'});
+    std::vector<std::pair<std::string, int>> cases = {
+        {file, 0}, {dir.file("missing"), -1}, {dir.path, -2}, {windows ? "NUL" : "/dev/null", -2}};
+#ifdef _WIN32
+    const std::wstring pipe_name = L"\\\\.\\pipe\\kz_test_" + std::to_wstring(::GetCurrentProcessId());
+    const HANDLE server = ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1,
+                                             4096, 4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    cases.emplace_back("\\\\.\\pipe\\kz_test_" + std::to_string(::GetCurrentProcessId()), -2);
+#else
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    cases.emplace_back(fifo, -2);
+    ::alarm(20); // a wait for a writer ends the test rather than hanging it
+#endif
+    for (const auto& [path, expected] : cases) {
+        SCOPED_TRACE(path);
+        input_file stream(std::fopen(file.c_str(), "rb")); // whatever it held goes
+        EXPECT_EQ(open_regular_file(path.c_str(), &stream), expected);
+        EXPECT_EQ(static_cast<bool>(stream), expected == 0);
+        if (expected == 0) {
+            char content[8] = {};
+            EXPECT_EQ(std::fread(content, 1, sizeof content, stream.get()), 4u);
+            EXPECT_EQ(std::string(content), "DISK");
+        }
+    }
+#ifdef _WIN32
+    ::CloseHandle(server);
+#else
+    ::alarm(0);
 #endif
 }
 
