@@ -5,9 +5,13 @@
 // back and read whole in one call. The seeds hold every container (raw,
 // FDI, D88 with one disk and several, NFD of both revisions, FDD, DIM), so
 // that each container module is driven through the same calls. Whatever
-// the container, the FAT and the directory claim, a file that was
+// the container, the FAT and the directory claim, a file that reads can be
+// overwritten unless its container holds a sector it cannot change in
+// place (a DIM track the file leaves out, an NFD sector with special-read
+// data), a refused overwrite leaves the image as it was, a file that was
 // overwritten must read back as written, the file must keep its bytes
 // outside what was appended, and the written image must be those bytes.
+#include "disk/container.h"
 #include "disk/disk.h"
 #include "fuzz/fuzz_input.h"
 #include "shapes/shapes.h" // the sizes of the two shape files
@@ -123,6 +127,17 @@ const scratch_file& written_file() {
     return file;
 }
 
+// Whether the disk has a sector that reads but that its container cannot
+// change in place: a file whose chain passes one reads, and is not replaced.
+bool has_locked_unit(const disk_image* disk) {
+    for (std::int64_t unit = 0; unit < static_cast<std::int64_t>(disk->units.size()); ++unit) {
+        if (unit_readable(disk, unit, false) && !unit_writable(disk, unit, false)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 constexpr std::array<const char*, 6> known_names = {
     "TILES.CH", "NPC.CH", "tiles.ch", "Npc.Ch", "LONGFILENAME.EXT", "A.B.C",
 };
@@ -195,10 +210,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         changed[i] = static_cast<std::uint8_t>(buffer[i] ^ (i * 7 + 1));
     }
     const int replaced = replace_disk_file(&disk, name, changed, ignore_case);
-    require(replaced == read, "a file that reads can be replaced, and only such a file");
+    require(replaced == read || (read == 0 && has_locked_unit(&disk)),
+            "a file that reads can be replaced, and only such a file, unless a sector is locked");
     require(content_bytes(disk.content).size() == input.bytes.size() &&
                 disk.appended.size() % disk_unit_size == 0,
             "replacing keeps the file's length and appends whole sectors only");
+    if (replaced != 0) {
+        require(std::ranges::equal(content_bytes(disk.content), input.bytes) && disk.appended.empty(),
+                "a refused replacement leaves the image as it was");
+    }
     if (replaced == 0) {
         std::vector<std::uint8_t> again(length);
         require(read_disk_file(&disk, name, again, ignore_case) == 0, "a replaced file reads");
