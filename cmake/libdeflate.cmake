@@ -9,32 +9,12 @@
 # is compiled here: the same code compresses alike everywhere, and every
 # build writes the same PNG bytes.
 if(MINGW OR EMSCRIPTEN)
-  set(KZ_LIBDEFLATE_SOURCE ${PROJECT_SOURCE_DIR}/build/deps/libdeflate
-      CACHE PATH "libdeflate's source tree (Debian's source package libdeflate)")
-  if(NOT EXISTS ${KZ_LIBDEFLATE_SOURCE}/lib/deflate_compress.c)
-    message(FATAL_ERROR "libdeflate's source is not in ${KZ_LIBDEFLATE_SOURCE}: run "
-                        "scripts/setup, which fetches it with apt-get source libdeflate (or set "
-                        "KZ_LIBDEFLATE_SOURCE to an unpacked libdeflate source tree)")
-  endif()
   # The compressor, the checksums it and the PNG chunks need, and the
   # processor-feature probes that pick their fastest forms (empty where the
   # processor is another).
-  add_library(kz_deflate STATIC)
-  foreach(part deflate_compress zlib_compress adler32 crc32 utils x86/cpu_features arm/cpu_features)
-    target_sources(kz_deflate PRIVATE ${KZ_LIBDEFLATE_SOURCE}/lib/${part}.c)
-  endforeach()
-  target_include_directories(kz_deflate SYSTEM PUBLIC ${KZ_LIBDEFLATE_SOURCE})
-  # Someone else's code: its warnings are not ours to mend.
-  target_compile_options(kz_deflate PRIVATE -w)
+  kz_library_from_source(kz_deflate libdeflate KZ_LIBDEFLATE_SOURCE lib/deflate_compress.c
+                         lib/deflate_compress lib/zlib_compress lib/adler32 lib/crc32 lib/utils
+                         lib/x86/cpu_features lib/arm/cpu_features)
 else()
-  find_path(KZ_LIBDEFLATE_INCLUDE libdeflate.h)
-  find_library(KZ_LIBDEFLATE_ARCHIVE NAMES libdeflate.a)
-  if(NOT KZ_LIBDEFLATE_INCLUDE OR NOT KZ_LIBDEFLATE_ARCHIVE)
-    message(FATAL_ERROR "libdeflate's header or static archive libdeflate.a is missing (Debian: "
-                        "libdeflate-dev): run scripts/setup")
-  endif()
-  add_library(kz_deflate STATIC IMPORTED)
-  set_target_properties(kz_deflate PROPERTIES
-    IMPORTED_LOCATION ${KZ_LIBDEFLATE_ARCHIVE}
-    INTERFACE_INCLUDE_DIRECTORIES ${KZ_LIBDEFLATE_INCLUDE})
+  kz_library_from_archive(kz_deflate libdeflate libdeflate.h libdeflate.a libdeflate-dev)
 endif()
