@@ -1,0 +1,149 @@
+// Transparent pixels that keep the disk's, and patches of the changed
+// shapes: the planes each picture speaks for, pictures shorter than the
+// sheet, the files a change leaves alone, and the fourth plane a patch of a
+// TILES.CH shape must not carry.
+#include "reference.h"
+
+#include "shapes/disk_under_transparency.h"
+#include "shapes/sheet_patch.h"
+
+namespace kz {
+namespace {
+
+using ref::bytes;
+
+// A disk of random shapes, and its sheet as the extractor draws it plainly.
+struct disk_files {
+    bytes tiles = ref::random_bytes(tiles_ch_size, 41);
+    bytes npc = ref::random_bytes(npc_ch_size, 42);
+
+    shape_file_data data() const { return {tiles, npc}; }
+
+    bytes sheet() const {
+        bytes sheet(sheet_bytes);
+        for (int n = 0; n < 256; ++n) {
+            decode_shape(ref::as_sheet(sheet), 0, n / 16, n % 16, tiles, 3, 0);
+            decode_shape(ref::as_sheet(sheet), 16, n / 16, n % 16, npc, 4, 0);
+        }
+        return sheet;
+    }
+};
+
+std::size_t at(int shape, int x, int y) {
+    return static_cast<std::size_t>(sheet_offset(shape / 16, shape % 16, y) + x);
+}
+
+struct keep_case {
+    const char* what;
+    std::uint8_t sheet_planes; // planes the sheet's transparency speaks for
+    bool with_mask;            // a mask area, speaking for the fourth plane
+    int picture_lines;         // lines the transparency maps cover
+    bool tiles, npc;           // files the change touches
+    int shape;                 // shape (sheet order) whose pixel is transparent
+    // The bits of that pixel expected from the disk and from the sheet.
+    std::uint8_t from_disk;
+    bool marked;
+};
+
+class keep_disk : public ::testing::TestWithParam<keep_case> {};
+
+TEST_P(keep_disk, transparent_pixels_take_the_disk_bits_of_their_planes_only) {
+    const keep_case& c = GetParam();
+    const disk_files disk;
+    const bytes stored = disk.sheet();
+    // The edited sheet: every bit of every pixel the opposite of the disk's.
+    bytes sheet(sheet_bytes);
+    for (std::size_t i = 0; i < sheet.size(); ++i) {
+        sheet[i] = static_cast<std::uint8_t>(~stored[i] & 0x0F);
+    }
+    const std::size_t lines = static_cast<std::size_t>(c.picture_lines) * sheet_width;
+    bytes sheet_clear(lines), mask_clear(lines);
+    const std::size_t pixel = at(c.shape, 9, 30);
+    sheet_clear[pixel] = 1;
+    mask_clear[pixel] = c.with_mask ? 1 : 0;
+    const std::array<transparent_area, 2> areas = {
+        transparent_area{sheet_clear, c.sheet_planes},
+        transparent_area{c.with_mask ? std::span<const std::uint8_t>(mask_clear)
+                                     : std::span<const std::uint8_t>(),
+                         fourth_plane_bit},
+    };
+    bytes scratch(sheet_bytes, 0xA5);
+    shapes_with_transparency marked{};
+    const bytes before = sheet;
+    keep_disk_under_transparency(ref::as_sheet(sheet), disk.data(), c.tiles, c.npc, areas,
+                                 ref::as_sheet(scratch), &marked);
+    const std::uint8_t expected = static_cast<std::uint8_t>((before[pixel] & ~c.from_disk) |
+                                                            (stored[pixel] & c.from_disk));
+    EXPECT_EQ(sheet[pixel], expected) << c.what;
+    sheet[pixel] = before[pixel];
+    EXPECT_TRUE(sheet == before) << c.what << ": another pixel changed";
+    EXPECT_EQ(marked[static_cast<std::size_t>(c.shape)], c.marked) << c.what;
+    EXPECT_EQ(std::count(marked.begin(), marked.end(), true), c.marked ? 1 : 0) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    planes, keep_disk,
+    ::testing::Values(
+        keep_case{"sheet alone, NPC.CH", all_plane_bits, false, 1024, true, true, 256 + 77, 0x0F,
+                  true},
+        keep_case{"sheet alone, TILES.CH", all_plane_bits, false, 1024, true, true, 77, 0x0F,
+                  true},
+        keep_case{"sheet beside a mask opaque there", colour_plane_bits, false, 1024, true, true,
+                  256 + 3, 0x07, true},
+        keep_case{"sheet and mask both transparent", colour_plane_bits, true, 1024, true, true,
+                  256 + 255, 0x0F, true},
+        keep_case{"only TILES.CH changed", all_plane_bits, false, 1024, true, false, 256 + 5, 0,
+                  false},
+        keep_case{"only NPC.CH changed", all_plane_bits, false, 1024, false, true, 250, 0, false},
+        keep_case{"a 512-line picture", all_plane_bits, false, 512, true, false, 255, 0x0F,
+                  true}));
+
+// A mask alone transparent: the sheet's colours stand, the disk's fourth
+// plane comes back.
+TEST(keep_disk, transparent_mask_keeps_only_the_fourth_plane) {
+    const disk_files disk;
+    const bytes stored = disk.sheet();
+    bytes sheet(sheet_bytes, 0x07);
+    bytes mask_clear(sheet_bytes, 1);
+    const std::array<transparent_area, 1> areas = {transparent_area{mask_clear, fourth_plane_bit}};
+    bytes scratch(sheet_bytes);
+    shapes_with_transparency marked{};
+    keep_disk_under_transparency(ref::as_sheet(sheet), disk.data(), true, true, areas,
+                                 ref::as_sheet(scratch), &marked);
+    for (std::size_t i = 0; i < sheet.size(); ++i) {
+        ASSERT_EQ(sheet[i], 0x07 | (stored[i] & 0x08)) << "pixel " << i;
+    }
+    EXPECT_EQ(std::count(marked.begin(), marked.end(), true), sheet_shape_count);
+}
+
+TEST(draw_patch, keeps_the_changed_shapes_in_their_planes_and_clears_the_rest) {
+    bytes sheet = ref::random_bytes(sheet_bytes, 43);
+    for (auto& b : sheet) {
+        b &= 0x0F;
+    }
+    const bytes before = sheet;
+    sheet_verdicts verdicts;
+    const std::array<int, 3> changed = {0, 17, 256 + 200};
+    for (const int shape : changed) {
+        verdicts.verdict[static_cast<std::size_t>(shape)] = shape_verdict::changed;
+    }
+    verdicts.verdict[18] = shape_verdict::kept; // kept as on disk: no part of a patch
+    bytes transparent(sheet_bytes, 0x33);
+    EXPECT_EQ(draw_patch(verdicts, ref::as_sheet(sheet), ref::as_sheet(transparent)), 3);
+    for (int shape = 0; shape < sheet_shape_count; ++shape) {
+        const bool in = std::find(changed.begin(), changed.end(), shape) != changed.end();
+        const std::uint8_t planes = shape >= 256 ? 0x0F : 0x07;
+        for (int y = 0; y < 32; ++y) {
+            for (int x = 0; x < 32; ++x) {
+                const std::size_t i = at(shape, x, y);
+                ASSERT_EQ(transparent[i], in ? 0 : 1) << shape << " " << x << "," << y;
+                if (in) {
+                    ASSERT_EQ(sheet[i], before[i] & planes) << shape << " " << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace kz
