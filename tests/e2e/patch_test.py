@@ -168,7 +168,8 @@ class PatchTest(KzTestCase):
                                 "partly.png")
                     self.assertPixelsEqual(self.extract(build, cwd, "partly" + name[4:], "partly-out.png"), kept, 512)
                 with self.subTest(build=str(build), container=kind, case="check counts transparent pixels"):
-                    run_check = ("transparent pixels 'clear.png' 524288\n", "shapes left as on disk 'TILES.CH' 0-255\n",
+                    # Transparent pixels take no colour: (12, 34, 56) is no stray.
+                    run_check = ("off-palette pixels 'clear.png' 0\n", "transparent pixels 'clear.png' 524288\n", "shapes left as on disk 'TILES.CH' 0-255\n",
                                  "shapes left as on disk 'NPC.CH' 0-255\n")
                     self.assert_report(build, cwd, ["--mask-in-sheet", "--check", "--disk", name, "clear.png"],
                                        run_check)

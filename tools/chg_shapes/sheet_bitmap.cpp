@@ -64,10 +64,15 @@ int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int de
     }
     *rows_out = height / shape_size;
     const std::span<const std::uint8_t> read(pixels.data, pixels.size);
-    // Counted before the conversion, which may take the pixels' place.
+    // Counted before the conversion, which may take the pixels' place; a
+    // fully transparent pixel keeps the disk's, whatever colour it stores.
+    std::span<const std::uint8_t> clear;
+    if (transparent != nullptr && transparent->count > 0) {
+        clear = std::span<const std::uint8_t>(transparent->slot->data, transparent->slot->size);
+    }
     if (census != nullptr &&
         take_colour_census(sheet_width, height, picture.bit_count, file_palette.data, read, palette,
-                           1 << depth, census) < 0) {
+                           1 << depth, census, clear) < 0) {
         print_message("convert bitmap error '%s'\n", path);
         return -1;
     }
