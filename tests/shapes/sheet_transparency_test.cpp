@@ -1,6 +1,6 @@
 // Transparent pixels that keep the disk's, and patches of the changed
-// shapes: the planes each picture speaks for, pictures shorter than the
-// sheet, the files a change leaves alone, and the fourth plane a patch of a
+// shapes: the planes each picture speaks for, a picture shorter than the
+// sheet (read no further than its lines), and the fourth plane a patch of a
 // TILES.CH shape must not carry.
 #include "reference.h"
 
@@ -86,35 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         keep_case{"sheet alone, NPC.CH", all_plane_bits, false, 1024, true, true, 256 + 77, 0x0F,
                   true},
-        keep_case{"sheet alone, TILES.CH", all_plane_bits, false, 1024, true, true, 77, 0x0F,
-                  true},
         keep_case{"sheet beside a mask opaque there", colour_plane_bits, false, 1024, true, true,
                   256 + 3, 0x07, true},
         keep_case{"sheet and mask both transparent", colour_plane_bits, true, 1024, true, true,
                   256 + 255, 0x0F, true},
-        keep_case{"only TILES.CH changed", all_plane_bits, false, 1024, true, false, 256 + 5, 0,
-                  false},
-        keep_case{"only NPC.CH changed", all_plane_bits, false, 1024, false, true, 250, 0, false},
-        keep_case{"a 512-line picture", all_plane_bits, false, 512, true, false, 255, 0x0F,
+        keep_case{"a 512-line picture", all_plane_bits, false, 512, true, true, 255, 0x0F,
                   true}));
-
-// A mask alone transparent: the sheet's colours stand, the disk's fourth
-// plane comes back.
-TEST(keep_disk, transparent_mask_keeps_only_the_fourth_plane) {
-    const disk_files disk;
-    const bytes stored = disk.sheet();
-    bytes sheet(sheet_bytes, 0x07);
-    bytes mask_clear(sheet_bytes, 1);
-    const std::array<transparent_area, 1> areas = {transparent_area{mask_clear, fourth_plane_bit}};
-    bytes scratch(sheet_bytes);
-    shapes_with_transparency marked{};
-    keep_disk_under_transparency(ref::as_sheet(sheet), disk.data(), true, true, areas,
-                                 ref::as_sheet(scratch), &marked);
-    for (std::size_t i = 0; i < sheet.size(); ++i) {
-        ASSERT_EQ(sheet[i], 0x07 | (stored[i] & 0x08)) << "pixel " << i;
-    }
-    EXPECT_EQ(std::count(marked.begin(), marked.end(), true), sheet_shape_count);
-}
 
 TEST(draw_patch, keeps_the_changed_shapes_in_their_planes_and_clears_the_rest) {
     bytes sheet = ref::random_bytes(sheet_bytes, 43);
