@@ -52,11 +52,13 @@ def cells(shape):
 
 def rgb_picture(sheet, alpha=None):
     """The sheet of indices as RGB (or RGBA with alpha), in the in-sheet colours."""
-    rgb = b"".join(bytes(IN_SHEET[i]) for i in sheet)
+    indexed = Image.frombytes("P", (512, 1024), bytes(sheet))
+    indexed.putpalette([v for colour in IN_SHEET for v in colour])
     if alpha is None:
-        return Image.frombytes("RGB", (512, 1024), rgb)
-    rgba = b"".join(rgb[3 * i:3 * i + 3] + bytes([alpha[i]]) for i in range(len(sheet)))
-    return Image.frombytes("RGBA", (512, 1024), rgba)
+        return indexed.convert("RGB")
+    picture = indexed.convert("RGBA")
+    picture.putalpha(Image.frombytes("L", (512, 1024), bytes(alpha)))
+    return picture
 
 
 def edited(sheet):
@@ -105,7 +107,7 @@ class PatchTest(KzTestCase):
                     self.assertPixelsEqual(sheet, f.ours_sheet, 512)
 
                 # Round trips through RGB re-saves: Pillow, ImageMagick's PNG24.
-                opened(cwd / "sheet.png").convert("RGB").save(cwd / "pillow.png")
+                opened(cwd / "sheet.png").convert("RGB").save(cwd / "pillow.png", compress_level=1)
                 magick(cwd / "sheet.png", f"PNG24:{cwd / 'magick.png'}")
                 for picture in ("pillow.png", "magick.png"):
                     with self.subTest(build=str(build), container=kind, case="round trip " + picture):
@@ -116,7 +118,7 @@ class PatchTest(KzTestCase):
 
                 # Three shapes edited: the full change, and a patch of them.
                 changed_sheet = edited(sheet)
-                rgb_picture(changed_sheet).save(cwd / "edited.png")
+                rgb_picture(changed_sheet).save(cwd / "edited.png", compress_level=1)
                 full = "full" + name[4:]
                 self.change(build, cwd, "--mask-in-sheet", "--disk", name, "--write", full, "edited.png")
                 with self.subTest(build=str(build), container=kind, case="full change"):
@@ -142,9 +144,9 @@ class PatchTest(KzTestCase):
                 # A wholly transparent sheet changes nothing, with the fourth
                 # plane in the sheet or in no mask at all; nor does an opaque
                 # sheet of the disk's colours beside a wholly transparent mask.
-                Image.new("RGBA", (512, 1024), (12, 34, 56, 0)).save(cwd / "clear.png")
-                Image.new("LA", (512, 1024), (255, 0)).save(cwd / "clear-mask.png")
-                rgb_picture(bytes(i & 7 for i in sheet)).save(cwd / "colours.png")
+                Image.new("RGBA", (512, 1024), (12, 34, 56, 0)).save(cwd / "clear.png", compress_level=1)
+                Image.new("LA", (512, 1024), (255, 0)).save(cwd / "clear-mask.png", compress_level=1)
+                rgb_picture(sheet.translate(bytes(i & 7 for i in range(256)))).save(cwd / "colours.png", compress_level=1)
                 for options in (["--mask-in-sheet", "clear.png"], ["clear.png"], ["colours.png", "clear-mask.png"]):
                     with self.subTest(build=str(build), container=kind, case="transparent sheet", options=options):
                         self.change(build, cwd, "--disk", name, "--write", "clear" + name[4:], *options)
@@ -160,7 +162,7 @@ class PatchTest(KzTestCase):
                         partly[at] = (sheet[at] + 5) % 16  # a colour the disk's pixel is not
                     elif i % 7 == 1:
                         partly[at], alpha[at] = (sheet[at] ^ 9), 1
-                rgb_picture(bytes(partly), bytes(alpha)).save(cwd / "partly.png")
+                rgb_picture(bytes(partly), bytes(alpha)).save(cwd / "partly.png", compress_level=1)
                 kept = with_shapes(f.ours_sheet, bytes(b if alpha[i] else sheet[i] for i, b in enumerate(partly)),
                                    [PARTLY])
                 with self.subTest(build=str(build), container=kind, case="partly transparent"):
