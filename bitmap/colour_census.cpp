@@ -68,8 +68,8 @@ using colour_count = std::pair<std::uint32_t, std::uint32_t>; // rgb, pixels
 // palette counts as the conversion reads it: at 1 bit any non-zero byte is
 // 1, at 4 bits the low nibble.
 void count_indexed(int bit_count, const std::uint8_t* palette, const std::uint8_t* pixels,
-                   std::size_t count, std::span<const std::uint8_t> passed_over,
-                   colour_set& target, std::vector<colour_count>* strays) {
+                   std::size_t count, std::span<const std::uint8_t> passed_over, colour_set& target,
+                   std::vector<colour_count>* strays) {
     const int entries = 1 << bit_count;
     std::array<bool, max_palette_entries> stray{};
     bool any = false;
@@ -154,8 +154,8 @@ int take_colour_census(int width, int height, int bit_count, const std::uint8_t*
             count_indexed(bit_count, palette, pixels.data(), static_cast<std::size_t>(count),
                           passed_over, target, &strays);
         } else {
-            count_direct(bytes, pixels.data(), static_cast<std::size_t>(count), passed_over,
-                         target, &strays);
+            count_direct(bytes, pixels.data(), static_cast<std::size_t>(count), passed_over, target,
+                         &strays);
         }
         // Two palette entries of one colour are one colour.
         std::sort(strays.begin(), strays.end());

@@ -66,8 +66,8 @@ void keep_disk_under_transparency(sheet_span sheet, const shape_file_data& disk,
                     for (const transparent_area& area : areas) {
                         planes |= area_at(area, at) != 0 ? area.planes : 0;
                     }
-                    sheet[at] = static_cast<std::uint8_t>((sheet[at] & ~planes) |
-                                                          (scratch[at] & planes));
+                    sheet[at] =
+                        static_cast<std::uint8_t>((sheet[at] & ~planes) | (scratch[at] & planes));
                 }
             }
         }

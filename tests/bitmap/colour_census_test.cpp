@@ -159,14 +159,13 @@ TEST(take_colour_census, passes_over_transparent_pixels) {
               0);
     EXPECT_EQ(census.stray_pixels, 1u);
     EXPECT_EQ(shown_colours(census), (std::vector<shown>{{0x123456, 1, 0x000000}}));
-    ASSERT_EQ(take_colour_census(4, 1, 24, nullptr, colours, target.data(), 16, &census,
-                                 passed_over),
-              0);
+    ASSERT_EQ(
+        take_colour_census(4, 1, 24, nullptr, colours, target.data(), 16, &census, passed_over), 0);
     EXPECT_EQ(census.stray_pixels, 1u);
     EXPECT_EQ(shown_colours(census), (std::vector<shown>{{0x654321, 1, 0x000000}}));
-    EXPECT_EQ(take_colour_census(4, 1, 24, nullptr, colours, target.data(), 16, &census,
-                                 bytes{1, 0, 1}),
-              -1);
+    EXPECT_EQ(
+        take_colour_census(4, 1, 24, nullptr, colours, target.data(), 16, &census, bytes{1, 0, 1}),
+        -1);
 }
 
 TEST(take_colour_census, refuses_pixels_that_do_not_hold_the_picture) {

@@ -146,7 +146,8 @@ class PatchTest(KzTestCase):
                 # sheet of the disk's colours beside a wholly transparent mask.
                 Image.new("RGBA", (512, 1024), (12, 34, 56, 0)).save(cwd / "clear.png", compress_level=1)
                 Image.new("LA", (512, 1024), (255, 0)).save(cwd / "clear-mask.png", compress_level=1)
-                rgb_picture(sheet.translate(bytes(i & 7 for i in range(256)))).save(cwd / "colours.png", compress_level=1)
+                colours = sheet.translate(bytes(i & 7 for i in range(256)))
+                rgb_picture(colours).save(cwd / "colours.png", compress_level=1)
                 for options in (["--mask-in-sheet", "clear.png"], ["clear.png"], ["colours.png", "clear-mask.png"]):
                     with self.subTest(build=str(build), container=kind, case="transparent sheet", options=options):
                         self.change(build, cwd, "--disk", name, "--write", "clear" + name[4:], *options)
@@ -171,8 +172,8 @@ class PatchTest(KzTestCase):
                     self.assertPixelsEqual(self.extract(build, cwd, "partly" + name[4:], "partly-out.png"), kept, 512)
                 with self.subTest(build=str(build), container=kind, case="check counts transparent pixels"):
                     # Transparent pixels take no colour: (12, 34, 56) is no stray.
-                    run_check = ("off-palette pixels 'clear.png' 0\n", "transparent pixels 'clear.png' 524288\n", "shapes left as on disk 'TILES.CH' 0-255\n",
-                                 "shapes left as on disk 'NPC.CH' 0-255\n")
+                    run_check = ("off-palette pixels 'clear.png' 0\n", "transparent pixels 'clear.png' 524288\n",
+                                 "shapes left as on disk 'TILES.CH' 0-255\n", "shapes left as on disk 'NPC.CH' 0-255\n")
                     self.assert_report(build, cwd, ["--mask-in-sheet", "--check", "--disk", name, "clear.png"],
                                        run_check)
                     self.assert_report(build, cwd, ["--check", "--disk", name, "colours.png", "clear-mask.png"],

@@ -72,8 +72,8 @@ TEST_P(keep_disk, transparent_pixels_take_the_disk_bits_of_their_planes_only) {
     const bytes before = sheet;
     keep_disk_under_transparency(ref::as_sheet(sheet), disk.data(), c.tiles, c.npc, areas,
                                  ref::as_sheet(scratch), &marked);
-    const std::uint8_t expected = static_cast<std::uint8_t>((before[pixel] & ~c.from_disk) |
-                                                            (stored[pixel] & c.from_disk));
+    const std::uint8_t expected =
+        static_cast<std::uint8_t>((before[pixel] & ~c.from_disk) | (stored[pixel] & c.from_disk));
     EXPECT_EQ(sheet[pixel], expected) << c.what;
     sheet[pixel] = before[pixel];
     EXPECT_TRUE(sheet == before) << c.what << ": another pixel changed";
@@ -83,15 +83,14 @@ TEST_P(keep_disk, transparent_pixels_take_the_disk_bits_of_their_planes_only) {
 
 INSTANTIATE_TEST_SUITE_P(
     planes, keep_disk,
-    ::testing::Values(
-        keep_case{"sheet alone, NPC.CH", all_plane_bits, false, 1024, true, true, 256 + 77, 0x0F,
-                  true},
-        keep_case{"sheet beside a mask opaque there", colour_plane_bits, false, 1024, true, true,
-                  256 + 3, 0x07, true},
-        keep_case{"sheet and mask both transparent", colour_plane_bits, true, 1024, true, true,
-                  256 + 255, 0x0F, true},
-        keep_case{"a 512-line picture", all_plane_bits, false, 512, true, true, 255, 0x0F,
-                  true}));
+    ::testing::Values(keep_case{"sheet alone, NPC.CH", all_plane_bits, false, 1024, true, true,
+                                256 + 77, 0x0F, true},
+                      keep_case{"sheet beside a mask opaque there", colour_plane_bits, false, 1024,
+                                true, true, 256 + 3, 0x07, true},
+                      keep_case{"sheet and mask both transparent", colour_plane_bits, true, 1024,
+                                true, true, 256 + 255, 0x0F, true},
+                      keep_case{"a 512-line picture", all_plane_bits, false, 512, true, true, 255,
+                                0x0F, true}));
 
 TEST(draw_patch, keeps_the_changed_shapes_in_their_planes_and_clears_the_rest) {
     bytes sheet = ref::random_bytes(sheet_bytes, 43);

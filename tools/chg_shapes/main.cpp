@@ -299,8 +299,8 @@ int refuse_outputs(const settings& run, const char* output_path) {
         print_message("can't write picture over image '%s'\n", run.picture_path);
         return -1;
     }
-    if (refuse_output_over_input(run.patch_path,
-                                 {run.shapes_path, run.mask_path, run.disk_path}) < 0 ||
+    if (refuse_output_over_input(run.patch_path, {run.shapes_path, run.mask_path, run.disk_path}) <
+            0 ||
         refuse_output_over_disk_image(run.patch_path) < 0) {
         return -1;
     }
