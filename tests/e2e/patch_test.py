@@ -197,6 +197,9 @@ class PatchTest(KzTestCase):
                      "can't write over input 'edited.png'\n"),
                     (["--mask-in-sheet", "--disk", name, "--write-patch", theirs_name, "edited.png"], b"",
                      f"can't write over disk image '{theirs_name}'\n"),
+                    (["--mask-in-sheet", "--disk", name, "--write-patch", "p.png", "--check-picture", "p.png",
+                      "edited.png"], b"", "can't write picture over patch 'p.png'\n"),
+                    (["--mask-in-sheet", "edited.png", "--write-patch"], b"", "no patch file\n"),
                     (["--mask-in-sheet", "--disk", name, "--write-patch", "patch.png", "edited.png"], b"n",
                      asked("patch.png") + "write bitmap file error 'patch.png'\n"),
                 ])
