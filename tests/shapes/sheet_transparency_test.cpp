@@ -1,11 +1,8 @@
-// Transparent pixels that keep the disk's, and patches of the changed
-// shapes: the planes each picture speaks for, a picture shorter than the
-// sheet (read no further than its lines), and the fourth plane a patch of a
-// TILES.CH shape must not carry.
+// Transparent pixels that keep the disk's: the planes each picture speaks
+// for, and a picture shorter than the sheet, read no further than its lines.
 #include "reference.h"
 
 #include "shapes/disk_under_transparency.h"
-#include "shapes/sheet_patch.h"
 
 namespace kz {
 namespace {
@@ -91,35 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 true, true, 256 + 255, 0x0F, true},
                       keep_case{"a 512-line picture", all_plane_bits, false, 512, true, true, 255,
                                 0x0F, true}));
-
-TEST(draw_patch, keeps_the_changed_shapes_in_their_planes_and_clears_the_rest) {
-    bytes sheet = ref::random_bytes(sheet_bytes, 43);
-    for (auto& b : sheet) {
-        b &= 0x0F;
-    }
-    const bytes before = sheet;
-    sheet_verdicts verdicts;
-    const std::array<int, 3> changed = {0, 17, 256 + 200};
-    for (const int shape : changed) {
-        verdicts.verdict[static_cast<std::size_t>(shape)] = shape_verdict::changed;
-    }
-    verdicts.verdict[18] = shape_verdict::kept; // kept as on disk: no part of a patch
-    bytes transparent(sheet_bytes, 0x33);
-    EXPECT_EQ(draw_patch(verdicts, ref::as_sheet(sheet), ref::as_sheet(transparent)), 3);
-    for (int shape = 0; shape < sheet_shape_count; ++shape) {
-        const bool in = std::find(changed.begin(), changed.end(), shape) != changed.end();
-        const std::uint8_t planes = shape >= 256 ? 0x0F : 0x07;
-        for (int y = 0; y < 32; ++y) {
-            for (int x = 0; x < 32; ++x) {
-                const std::size_t i = at(shape, x, y);
-                ASSERT_EQ(transparent[i], in ? 0 : 1) << shape << " " << x << "," << y;
-                if (in) {
-                    ASSERT_EQ(sheet[i], before[i] & planes) << shape << " " << x << "," << y;
-                }
-            }
-        }
-    }
-}
 
 } // namespace
 } // namespace kz
