@@ -68,7 +68,8 @@ using colour_count = std::pair<std::uint32_t, std::uint32_t>; // rgb, pixels
 // palette counts as the conversion reads it: at 1 bit any non-zero byte is
 // 1, at 4 bits the low nibble.
 void count_indexed(int bit_count, const std::uint8_t* palette, const std::uint8_t* pixels,
-                   std::size_t count, colour_set& target, std::vector<colour_count>* strays) {
+                   std::size_t count, std::span<const std::uint8_t> passed_over, colour_set& target,
+                   std::vector<colour_count>* strays) {
     const int entries = 1 << bit_count;
     std::array<bool, max_palette_entries> stray{};
     bool any = false;
@@ -81,7 +82,7 @@ void count_indexed(int bit_count, const std::uint8_t* palette, const std::uint8_
     }
     std::array<std::uint32_t, 256> by_byte{};
     for (std::size_t i = 0; i < count; ++i) {
-        ++by_byte[pixels[i]];
+        by_byte[pixels[i]] += passed_over.empty() || passed_over[i] == 0 ? 1 : 0;
     }
     std::array<std::uint32_t, max_palette_entries> by_index{};
     for (int value = 0; value < 256; ++value) {
@@ -97,10 +98,14 @@ void count_indexed(int bit_count, const std::uint8_t* palette, const std::uint8_
     }
 }
 
-void count_direct(int bytes, const std::uint8_t* pixels, std::size_t count, colour_set& target,
+void count_direct(int bytes, const std::uint8_t* pixels, std::size_t count,
+                  std::span<const std::uint8_t> passed_over, colour_set& target,
                   std::vector<colour_count>* strays) {
     std::vector<std::uint32_t> colours;
     for (std::size_t i = 0; i < count; ++i) {
+        if (!passed_over.empty() && passed_over[i] != 0) {
+            continue;
+        }
         const std::uint32_t rgb = pixel_rgb(pixels + i * static_cast<std::size_t>(bytes), bytes);
         if (!target.holds(rgb)) {
             colours.push_back(rgb);
@@ -121,7 +126,8 @@ void count_direct(int bytes, const std::uint8_t* pixels, std::size_t count, colo
 
 int take_colour_census(int width, int height, int bit_count, const std::uint8_t* palette,
                        std::span<const std::uint8_t> pixels, const std::uint8_t* target_palette,
-                       int target_entries, colour_census* census) {
+                       int target_entries, colour_census* census,
+                       std::span<const std::uint8_t> passed_over) {
     *census = colour_census{};
     const bool indexed = bit_count == 1 || bit_count == 4 || bit_count == 8;
     const int bytes = indexed ? 1 : bit_count / 8;
@@ -136,7 +142,8 @@ int take_colour_census(int width, int height, int bit_count, const std::uint8_t*
     const std::uint64_t count =
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     if ((indexed && palette == nullptr) ||
-        count > pixels.size() / static_cast<std::size_t>(bytes)) {
+        count > pixels.size() / static_cast<std::size_t>(bytes) ||
+        (!passed_over.empty() && count > passed_over.size())) {
         return -1;
     }
     std::vector<colour_count> strays;
@@ -145,9 +152,10 @@ int take_colour_census(int width, int height, int bit_count, const std::uint8_t*
         colour_set target(target_palette, target_entries);
         if (indexed) {
             count_indexed(bit_count, palette, pixels.data(), static_cast<std::size_t>(count),
-                          target, &strays);
+                          passed_over, target, &strays);
         } else {
-            count_direct(bytes, pixels.data(), static_cast<std::size_t>(count), target, &strays);
+            count_direct(bytes, pixels.data(), static_cast<std::size_t>(count), passed_over, target,
+                         &strays);
         }
         // Two palette entries of one colour are one colour.
         std::sort(strays.begin(), strays.end());

@@ -29,10 +29,14 @@ struct colour_census {
 // Counts the pixels of a picture in the layout of bitmap.h (width x height
 // pixels at bit_count, its palette for up to 8 bits) whose colour is none of
 // the first target_entries colours of target_palette; the fourth byte of a
-// palette entry plays no part. 0; -1 for a picture its pixels cannot hold
-// or a bit count the conversion does not take; -2 memory exhausted.
+// palette entry plays no part. Pixels whose byte in passed_over (one a
+// pixel, when not empty) is non-zero are not counted: a fully transparent
+// pixel takes no colour. 0; -1 for a picture its pixels cannot hold, a
+// passed_over shorter than the picture or a bit count the conversion does
+// not take; -2 memory exhausted.
 int take_colour_census(int width, int height, int bit_count, const std::uint8_t* palette,
                        std::span<const std::uint8_t> pixels, const std::uint8_t* target_palette,
-                       int target_entries, colour_census* census);
+                       int target_entries, colour_census* census,
+                       std::span<const std::uint8_t> passed_over = {});
 
 } // namespace kz

@@ -54,6 +54,10 @@ int refuse_output_over_disk_image(const char* output) {
 
 int write_bitmap_file(const char* path, std::uint32_t width, std::int32_t height, int bit_count,
                       const std::uint8_t* palette, const std::uint8_t* pixels) {
+    return write_picture_file(path, picture_image{width, height, bit_count, palette, pixels});
+}
+
+int write_picture_file(const char* path, const picture_image& image) {
     if (path_exists(path)) {
         print_message("already exists '%s'\n", path);
         if (ask_yes_no("overwrite ?") < 1) {
@@ -64,7 +68,6 @@ int write_bitmap_file(const char* path, std::uint32_t width, std::int32_t height
     if (open_output_file(&out, path) != 0) {
         return -1;
     }
-    const picture_image image{width, height, bit_count, palette, pixels};
     if (write_picture(out.stream, picture_format_for_name(path), image) < 0) {
         print_message("write error '%s'\n", path);
         discard_output_file(&out);

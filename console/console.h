@@ -1,6 +1,8 @@
 // The console dialogue and bitmap output shared by the command-line tools.
 #pragma once
 
+#include "bitmap/picture.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
@@ -32,5 +34,9 @@ int refuse_output_over_disk_image(const char* output);
 // open, cannot write), the reason already printed.
 int write_bitmap_file(const char* path, std::uint32_t width, std::int32_t height, int bit_count,
                       const std::uint8_t* palette, const std::uint8_t* pixels);
+
+// The same for a picture that may hold transparent pixels, which only a
+// PNG keeps (a BMP of such a picture is refused, nothing written).
+int write_picture_file(const char* path, const picture_image& image);
 
 } // namespace kz

@@ -145,6 +145,29 @@ TEST(take_colour_census, reads_16_and_32_bit_pixels_as_the_conversion_does) {
     EXPECT_EQ(shown_colours(census), (std::vector<shown>{{0xFE0000, 1, 0xFF0000}}));
 }
 
+// A fully transparent pixel takes no colour, so its stored colour is no
+// stray, indexed or direct; one opaque pixel of a colour still counts.
+TEST(take_colour_census, passes_over_transparent_pixels) {
+    const bytes target = sheet_palette();
+    const bytes passed_over = {1, 0, 1, 1};
+    const bytes palette = padded(entries({0x123456, 0x000000}), 256);
+    const bytes indices = {0, 0, 0, 1};
+    const bytes colours = bgr({0x123456, 0x654321, 0x654321, 0x000000});
+    colour_census census;
+    ASSERT_EQ(take_colour_census(4, 1, 8, palette.data(), indices, target.data(), 16, &census,
+                                 passed_over),
+              0);
+    EXPECT_EQ(census.stray_pixels, 1u);
+    EXPECT_EQ(shown_colours(census), (std::vector<shown>{{0x123456, 1, 0x000000}}));
+    ASSERT_EQ(
+        take_colour_census(4, 1, 24, nullptr, colours, target.data(), 16, &census, passed_over), 0);
+    EXPECT_EQ(census.stray_pixels, 1u);
+    EXPECT_EQ(shown_colours(census), (std::vector<shown>{{0x654321, 1, 0x000000}}));
+    EXPECT_EQ(
+        take_colour_census(4, 1, 24, nullptr, colours, target.data(), 16, &census, bytes{1, 0, 1}),
+        -1);
+}
+
 TEST(take_colour_census, refuses_pixels_that_do_not_hold_the_picture) {
     const bytes target = sheet_palette();
     const bytes pixels(5, 0);

@@ -27,6 +27,8 @@ def usage(b):
             "        --check             report what would change, write no disk image\n"
             "        --check-picture BMP|PNG\n"
             "                            picture of the sheet as written, changes marked\n"
+            "        --mask-in-sheet     read mask from sheet colors 8-15\n"
+            "        --write-patch PNG   write changed shapes only, as a patch\n"
             "        --help              print usage\n"
             "\n"
             "remove all mask if mask bitmap is not specified\n"

@@ -206,6 +206,36 @@ class ChangeTest(PageCase):
                 stem, dot, extension = name.rpartition(".")
                 self.assertEqual(list(result.downloads), ["check.png", f"{stem}.NEW.{extension}"])
 
+    def test_mask_in_sheet_box_changes_with_the_sheet_alone(self):
+        """The sheet extracted with its fourth plane in its colours, edited
+        and saved as RGB: with the box ticked the page changes it with
+        --mask-in-sheet and leaves a chosen mask out, as the native changer
+        given the same arguments does."""
+        for name, version in (("KZ_Varnholm.d88", "pc98"), ("kz-varnholm.xdf", "x68k")):
+            with self.subTest(disk=name):
+                folder = self.folder("in_sheet_" + name)
+                code, printed, made = native(PROGRAMS[version][0],
+                                             ["--disk", name, "--no-remake-water", "--mask-in-sheet", "sheet.png"],
+                                             {name: SAMPLE / name})
+                self.assertEqual(code, 0, printed)
+                (folder / "sheet.png").write_bytes(made["sheet.png"])
+                edited = folder / "edited.png"
+                with Image.open(folder / "sheet.png") as picture:
+                    picture = picture.convert("RGB")
+                    # Dark grey, NPC.CH's dimmed black: fourth plane without colour.
+                    ImageDraw.Draw(picture).rectangle((70, 520, 90, 530), fill=(64, 64, 64))
+                    picture.save(edited)
+                changer = PROGRAMS[version][1]
+                self.page.open(PAGE.as_uri())
+                self.page.set_choices(version=version, checks=("mask-in-sheet",))
+                self.page.choose("disk", SAMPLE / name)
+                self.page.choose("sheet", edited)
+                # A mask chosen then changes again, and is left out with the box ticked.
+                result = self.page.choose("mask", folder / "sheet.png")
+                self.assertSameAsNativeChange(result, changer, ["--disk", name, "--mask-in-sheet"], [edited.name],
+                                              {name: SAMPLE / name, edited.name: edited})
+                self.assertIn("shapes to change 'NPC.CH' 2", result.messages.splitlines())
+
     def test_the_check_before_the_change_shows_its_report_and_picture(self):
         """A sheet of the default extraction (the water remake on), with one
         shape painted: the page shows the check's report, naming the edited

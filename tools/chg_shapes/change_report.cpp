@@ -108,4 +108,20 @@ void print_colour_report(const char* path, const colour_census& census) {
     }
 }
 
+void print_transparency_report(const char* path, std::size_t pixels) {
+    print_message("transparent pixels '%s' %u\n", path, static_cast<unsigned>(pixels));
+}
+
+void print_shapes_left_by_transparency(const sheet_verdicts& verdicts,
+                                       const shapes_with_transparency& marked) {
+    for (int file = 0; file < 2; ++file) {
+        for (const std::string& line : run_lines(runs_of(file, [&](int shape) {
+                 const auto at = static_cast<std::size_t>(shape);
+                 return marked[at] && verdicts.verdict[at] == shape_verdict::unchanged;
+             }))) {
+            print_message("shapes left as on disk '%s' %s\n", file_names[file], line.c_str());
+        }
+    }
+}
+
 } // namespace kz

@@ -3,7 +3,10 @@
 #pragma once
 
 #include "bitmap/colour_census.h"
+#include "shapes/disk_under_transparency.h"
 #include "shapes/sheet_comparison.h"
+
+#include <cstddef>
 
 namespace kz {
 
@@ -19,5 +22,12 @@ void print_shape_report(const sheet_verdicts& verdicts);
 // How many pixels of a picture took the nearest colour, and the colours
 // most of them had.
 void print_colour_report(const char* path, const colour_census& census);
+
+// How many pixels of a picture are fully transparent, and so keep the
+// disk's; then, once for both pictures, the shapes that hold such pixels
+// and that the change leaves as the disk holds them.
+void print_transparency_report(const char* path, std::size_t pixels);
+void print_shapes_left_by_transparency(const sheet_verdicts& verdicts,
+                                       const shapes_with_transparency& marked);
 
 } // namespace kz

@@ -43,7 +43,7 @@ bool check_sheet_size(const char* path, std::uint32_t width, std::int32_t height
 // buffer of their own.
 int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int depth,
                       const std::uint8_t* palette, std::span<std::uint8_t> target,
-                      colour_census* census) {
+                      colour_census* census, transparent_pixels* transparent) {
     picture_reader picture;
     if (read_picture_header(stream, &picture) < 0) {
         print_message("read error '%s'\n", path);
@@ -55,7 +55,7 @@ int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int de
     }
     buffer_slot file_palette;
     buffer_slot pixels = offered_slot(target.data(), target.size());
-    if (read_picture_pixels(&picture, &file_palette, &pixels) < 0) {
+    if (read_picture_pixels(&picture, &file_palette, &pixels, transparent) < 0) {
         print_message("read error '%s'\n", path);
         return -1;
     }
@@ -64,10 +64,15 @@ int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int de
     }
     *rows_out = height / shape_size;
     const std::span<const std::uint8_t> read(pixels.data, pixels.size);
-    // Counted before the conversion, which may take the pixels' place.
+    // Counted before the conversion, which may take the pixels' place; a
+    // fully transparent pixel keeps the disk's, whatever colour it stores.
+    std::span<const std::uint8_t> clear;
+    if (transparent != nullptr && transparent->count > 0) {
+        clear = std::span<const std::uint8_t>(transparent->slot->data, transparent->slot->size);
+    }
     if (census != nullptr &&
         take_colour_census(sheet_width, height, picture.bit_count, file_palette.data, read, palette,
-                           1 << depth, census) < 0) {
+                           1 << depth, census, clear) < 0) {
         print_message("convert bitmap error '%s'\n", path);
         return -1;
     }
@@ -81,13 +86,15 @@ int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int de
 }
 
 int load_sheet_bitmap(const char* path, int* rows_out, int depth, const std::uint8_t* palette,
-                      std::span<std::uint8_t> target, colour_census* census) {
+                      std::span<std::uint8_t> target, colour_census* census,
+                      transparent_pixels* transparent) {
     input_file stream = open_input_file(path);
     if (!stream) {
         print_message("open error '%s'\n", path);
         return -1;
     }
-    return load_sheet_stream(stream.get(), path, rows_out, depth, palette, target, census);
+    return load_sheet_stream(stream.get(), path, rows_out, depth, palette, target, census,
+                             transparent);
 }
 
 } // namespace kz

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "bitmap/colour_census.h"
+#include "bitmap/png.h"
 #include "shapes/shapes.h"
 
 #include <cstdint>
@@ -24,14 +25,17 @@ extern const palette16 changer_palette;
 // Reads the bitmap from an open stream (path only names it in messages) and
 // converts it into target at the given depth by nearest colour in the given
 // palette. Stores its number of shape rows (16 to 32). With a census, also
-// counts the pixels that are none of the palette's colours. 0, or -1 after
-// a message. The stream is the caller's to close.
+// counts the pixels that are none of the palette's colours. With
+// transparent, also tells the fully transparent pixels of a PNG (see
+// transparent_pixels in bitmap/png.h). 0, or -1 after a message. The stream
+// is the caller's to close.
 int load_sheet_stream(std::FILE* stream, const char* path, int* rows_out, int depth,
                       const std::uint8_t* palette, std::span<std::uint8_t> target,
-                      colour_census* census = nullptr);
+                      colour_census* census = nullptr, transparent_pixels* transparent = nullptr);
 
 // The same from the file at path.
 int load_sheet_bitmap(const char* path, int* rows_out, int depth, const std::uint8_t* palette,
-                      std::span<std::uint8_t> target, colour_census* census = nullptr);
+                      std::span<std::uint8_t> target, colour_census* census = nullptr,
+                      transparent_pixels* transparent = nullptr);
 
 } // namespace kz

@@ -308,7 +308,8 @@
 
   // The change is two runs of the changer: a check that reports what the
   // change will do and draws it (--check, --check-picture), shown first,
-  // then the change itself, whose image is offered.
+  // then the change itself, whose image is offered. With the mask-in-sheet
+  // box the sheet carries its own mask, and no mask picture goes with it.
   function change() {
     if (!chosen.sheet) {
       if (chosen.mask) note("Choose the edited shape sheet too: the mask goes in with it.");
@@ -319,13 +320,15 @@
       return;
     }
     const only = $("only").value;
+    const in_sheet = $("mask-in-sheet").checked;
     const picture = "check" + picture_extension();
     const changer_args = (put, check) => {
       const args = ["--disk", put(chosen.disk, "disk")];
       if (only) args.push(only);
+      if (in_sheet) args.push("--mask-in-sheet");
       args.push(...check);
       args.push(put(chosen.sheet, "sheet"));
-      if (chosen.mask) args.push(put(chosen.mask, "mask"));
+      if (chosen.mask && !in_sheet) args.push(put(chosen.mask, "mask"));
       return args;
     };
     const changer = versions[version()].changer;
