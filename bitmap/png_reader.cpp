@@ -119,6 +119,11 @@ int index_colours(spng_ctx* png, const spng_ihdr& header, std::span<const std::u
     if (error != 0) {
         return png_read_failed(error);
     }
+    // A palette with an entry for every index the depth can hold is never
+    // short, and the pixels need not be looked at.
+    if (plte->n_entries >= (1u << header.bit_depth)) {
+        return 0;
+    }
     std::array<bool, max_palette_entries> used{};
     for (const std::uint8_t index : pixels) {
         used[index] = true;
