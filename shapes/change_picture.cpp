@@ -7,8 +7,8 @@
 namespace kz {
 namespace {
 
-constexpr std::uint8_t colour_bits = 0x07;
-constexpr std::uint8_t faded_bit = 0x08;
+// The picture's fourth index bit marks a shape the change leaves alone.
+constexpr std::uint8_t faded_bit = fourth_plane_bit;
 
 } // namespace
 
@@ -20,7 +20,7 @@ constexpr palette16 make_change_picture_palette() {
     constexpr int grey = 192;
     palette16 palette{};
     for (int i = 0; i < 16; ++i) {
-        const int index = i & colour_bits;
+        const int index = i & colour_plane_bits;
         const std::array<int, 3> channels = {index & 1 ? 255 : 0, index & 4 ? 255 : 0,
                                              index & 2 ? 255 : 0}; // blue, green, red
         for (int c = 0; c < 3; ++c) {
@@ -50,7 +50,7 @@ void draw_change_picture(const sheet_verdicts& verdicts, const shape_file_data& 
             for (int y = 0; y < shape_size; ++y) {
                 std::uint8_t* line = picture.data() + sheet_offset(sheet_row, column, y);
                 for (int x = 0; x < shape_size; ++x) {
-                    line[x] = static_cast<std::uint8_t>((line[x] & colour_bits) | shade);
+                    line[x] = static_cast<std::uint8_t>((line[x] & colour_plane_bits) | shade);
                 }
             }
         }

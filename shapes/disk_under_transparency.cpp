@@ -2,7 +2,6 @@
 // shape: only a shape that holds such a pixel is decoded from the disk.
 #include "shapes/disk_under_transparency.h"
 
-#include <cstring>
 
 namespace kz {
 namespace {
@@ -30,19 +29,6 @@ bool square_has_transparency(std::span<const transparent_area> areas, int sheet_
     return false;
 }
 
-void decode_disk_square(const shape_file_data& disk, int sheet_row, int column,
-                        sheet_span scratch) {
-    for (int y = 0; y < shape_size; ++y) {
-        std::memset(scratch.data() + sheet_offset(sheet_row, column, y), 0, shape_size);
-    }
-    if (sheet_row >= tiles_shape_rows) {
-        decode_shape(scratch, tiles_shape_rows, sheet_row - tiles_shape_rows, column, disk.npc_ch,
-                     npc_ch_planes, 0);
-    } else {
-        decode_shape(scratch, 0, sheet_row, column, disk.tiles_ch, tiles_ch_planes, 0);
-    }
-}
-
 } // namespace
 
 void keep_disk_under_transparency(sheet_span sheet, const shape_file_data& disk, bool tiles,
@@ -50,7 +36,7 @@ void keep_disk_under_transparency(sheet_span sheet, const shape_file_data& disk,
                                   sheet_span scratch, shapes_with_transparency* marked) {
     marked->fill(false);
     for (int sheet_row = 0; sheet_row < sheet_rows; ++sheet_row) {
-        if (!(sheet_row >= tiles_shape_rows ? npc : tiles)) {
+        if (!(is_npc_row(sheet_row) ? npc : tiles)) {
             continue;
         }
         for (int column = 0; column < sheet_columns; ++column) {
@@ -58,7 +44,7 @@ void keep_disk_under_transparency(sheet_span sheet, const shape_file_data& disk,
                 continue;
             }
             (*marked)[static_cast<std::size_t>(sheet_row * sheet_columns + column)] = true;
-            decode_disk_square(disk, sheet_row, column, scratch);
+            draw_disk_shape(disk, sheet_row, column, 0, scratch);
             for (int y = 0; y < shape_size; ++y) {
                 const auto line = static_cast<std::size_t>(sheet_offset(sheet_row, column, y));
                 for (std::size_t at = line; at < line + shape_size; ++at) {

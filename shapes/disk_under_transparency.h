@@ -16,10 +16,6 @@
 
 namespace kz {
 
-constexpr std::uint8_t colour_plane_bits = 0x07; // planes 0-2
-constexpr std::uint8_t fourth_plane_bit = 0x08;  // plane 3
-constexpr std::uint8_t all_plane_bits = 0x0F;
-
 // Where a picture is fully transparent: one byte a pixel over its lines
 // (a whole number of lines of the sheet's width, from the top; empty when
 // no pixel is), non-zero for such a pixel, and the planes it speaks for.

@@ -36,13 +36,7 @@ constexpr std::array<std::uint8_t, 7> candidate_sets = {
     adjust_water_remake | adjust_dungeon_grass | adjust_mirror_room,
 };
 
-constexpr std::uint8_t tiles_plane_bits = 0x07;
-constexpr std::uint8_t npc_plane_bits = 0x0F;
 constexpr int fourth_plane = 3;
-
-bool is_npc_row(int sheet_row) {
-    return sheet_row >= tiles_shape_rows;
-}
 
 // The water code's reference shape, or -1 for a triangle or no remake.
 int reference_shape(int code) {
@@ -80,20 +74,6 @@ std::uint8_t adjustments_that_matter(int sheet_row, int column) {
     return matter;
 }
 
-// Decodes one shape of the disk into its cleared square of the scratch sheet.
-void draw_stored(const shape_file_data& disk, int sheet_row, int column, int dungeon,
-                 sheet_span scratch) {
-    for (int y = 0; y < shape_size; ++y) {
-        std::memset(scratch.data() + sheet_offset(sheet_row, column, y), 0, shape_size);
-    }
-    if (is_npc_row(sheet_row)) {
-        decode_shape(scratch, tiles_shape_rows, sheet_row - tiles_shape_rows, column, disk.npc_ch,
-                     npc_ch_planes, 0);
-    } else {
-        decode_shape(scratch, 0, sheet_row, column, disk.tiles_ch, tiles_ch_planes, dungeon);
-    }
-}
-
 // The shape as the extractor draws it under the set, in its square of the
 // scratch sheet, all but the mirror room's colours: the decoder's dungeon
 // exchange, then the water remake from the water and reference shapes,
@@ -104,15 +84,15 @@ void draw_adjusted(const shape_file_data& disk, int sheet_row, int column, std::
     const bool water = (set & adjust_water_remake) != 0 && !is_npc_row(sheet_row) &&
                        water_remake_code(sheet_row, column) != 0;
     if (water) {
-        draw_stored(disk, water_shape / sheet_columns, water_shape % sheet_columns, dungeon,
-                    scratch);
+        draw_disk_shape(disk, water_shape / sheet_columns, water_shape % sheet_columns, dungeon,
+                        scratch);
         const int reference = reference_shape(water_remake_code(sheet_row, column));
         if (reference >= 0) {
-            draw_stored(disk, reference / sheet_columns, reference % sheet_columns, dungeon,
-                        scratch);
+            draw_disk_shape(disk, reference / sheet_columns, reference % sheet_columns, dungeon,
+                            scratch);
         }
     }
-    draw_stored(disk, sheet_row, column, dungeon, scratch);
+    draw_disk_shape(disk, sheet_row, column, dungeon, scratch);
     if (water) {
         remake_water_shape(scratch, sheet_row, column);
     }
@@ -122,11 +102,11 @@ void draw_adjusted(const shape_file_data& disk, int sheet_row, int column, std::
 // drawn one in the mirror room's colours when asked.
 bool square_equals(const_sheet_span sheet, const_sheet_span drawn, int sheet_row, int column,
                    bool mirror) {
-    const std::uint8_t planes = is_npc_row(sheet_row) ? npc_plane_bits : tiles_plane_bits;
+    const std::uint8_t planes = file_plane_bits(sheet_row);
     for (int y = 0; y < shape_size; ++y) {
         const std::size_t at = static_cast<std::size_t>(sheet_offset(sheet_row, column, y));
         for (int x = 0; x < shape_size; ++x) {
-            std::uint8_t expected = drawn[at + x] & npc_plane_bits;
+            std::uint8_t expected = drawn[at + x] & all_plane_bits;
             if (mirror) {
                 expected = mirror_room_map[expected];
             }
@@ -148,6 +128,19 @@ bool matches_stored(const_sheet_span sheet, const shape_file_data& disk, int she
 }
 
 } // namespace
+
+void draw_disk_shape(const shape_file_data& disk, int sheet_row, int column, int dungeon,
+                     sheet_span scratch) {
+    for (int y = 0; y < shape_size; ++y) {
+        std::memset(scratch.data() + sheet_offset(sheet_row, column, y), 0, shape_size);
+    }
+    if (is_npc_row(sheet_row)) {
+        decode_shape(scratch, tiles_shape_rows, sheet_row - tiles_shape_rows, column, disk.npc_ch,
+                     npc_ch_planes, 0);
+    } else {
+        decode_shape(scratch, 0, sheet_row, column, disk.tiles_ch, tiles_ch_planes, dungeon);
+    }
+}
 
 const char* adjustment_set_name(std::uint8_t set) {
     return set_names[set % adjustment_set_count];

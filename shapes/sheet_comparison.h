@@ -41,6 +41,20 @@ enum class shape_verdict : std::uint8_t {
 // Every shape of the sheet in sheet order: TILES.CH 0-255, then NPC.CH 0-255.
 constexpr int sheet_shape_count = sheet_rows * sheet_columns;
 
+// A sheet pixel's planes as the bits of its index: planes 0-2 carry the
+// colour, all that TILES.CH has; NPC.CH has the fourth as well.
+constexpr std::uint8_t colour_plane_bits = 0x07;
+constexpr std::uint8_t fourth_plane_bit = 0x08;
+constexpr std::uint8_t all_plane_bits = 0x0F;
+
+// Whether a sheet row (0-31) holds NPC.CH shapes, and the planes its file has.
+constexpr bool is_npc_row(int sheet_row) {
+    return sheet_row >= tiles_shape_rows;
+}
+constexpr std::uint8_t file_plane_bits(int sheet_row) {
+    return is_npc_row(sheet_row) ? all_plane_bits : colour_plane_bits;
+}
+
 struct sheet_verdicts {
     std::array<shape_verdict, sheet_shape_count> verdict{};
     std::array<std::uint8_t, sheet_shape_count> adjustments{}; // kept: the set that draws it
@@ -51,6 +65,12 @@ struct shape_file_data {
     std::span<const std::uint8_t> tiles_ch;
     std::span<const std::uint8_t> npc_ch;
 };
+
+// Decodes the disk's shape at a sheet row and column into its square of
+// scratch, cleared first, with the dungeon exchange when dungeon is 1 (a
+// TILES.CH shape only) and no other adjustment.
+void draw_disk_shape(const shape_file_data& disk, int sheet_row, int column, int dungeon,
+                     sheet_span scratch);
 
 // Compares the changer's sheet (colour indices 0-7 with the mask merged in
 // as bit 3) with the disk's files: the shapes of TILES.CH when tiles is set,

@@ -4,15 +4,13 @@
 
 namespace kz {
 
-int draw_patch(const sheet_verdicts& verdicts, sheet_span sheet, sheet_span transparent) {
-    int count = 0;
+void draw_patch(const sheet_verdicts& verdicts, sheet_span sheet, sheet_span transparent) {
     for (int sheet_row = 0; sheet_row < sheet_rows; ++sheet_row) {
-        const std::uint8_t planes = sheet_row >= tiles_shape_rows ? 0x0F : 0x07;
+        const std::uint8_t planes = file_plane_bits(sheet_row);
         for (int column = 0; column < sheet_columns; ++column) {
             const bool changed =
                 verdicts.verdict[static_cast<std::size_t>(sheet_row * sheet_columns + column)] ==
                 shape_verdict::changed;
-            count += changed ? 1 : 0;
             for (int y = 0; y < shape_size; ++y) {
                 const auto line = static_cast<std::size_t>(sheet_offset(sheet_row, column, y));
                 std::memset(transparent.data() + line, changed ? 0 : 1, shape_size);
@@ -22,7 +20,6 @@ int draw_patch(const sheet_verdicts& verdicts, sheet_span sheet, sheet_span tran
             }
         }
     }
-    return count;
 }
 
 } // namespace kz

@@ -15,7 +15,7 @@ namespace kz {
 // into the patch's pixels, in place: a TILES.CH shape has three planes, so
 // its fourth-plane bits, which the change would drop, are dropped here too.
 // Fills transparent (a sheet's worth) with 1 for each pixel outside the
-// changed shapes and 0 inside them. Returns how many shapes the patch holds.
-int draw_patch(const sheet_verdicts& verdicts, sheet_span sheet, sheet_span transparent);
+// changed shapes and 0 inside them.
+void draw_patch(const sheet_verdicts& verdicts, sheet_span sheet, sheet_span transparent);
 
 } // namespace kz

@@ -237,15 +237,10 @@ int write_changed_image(const settings& run, const char* output_path, change_pla
     compare_sheet_with_disk(sheet, {tiles_ch_data, npc_ch_data}, run.change_tiles, run.change_npc,
                             mask_sheet, &plan->verdicts);
     warn_about_change(run, *plan, *disk);
-    if (run.patch_path != nullptr) {
-        // The patch takes the sheet's place, keeping the changed shapes as
-        // the encoder reads them; the change picture comes last, as it
-        // takes the sheet's place in turn.
-        if (write_patch(run, *plan) != 0) {
-            return 1;
-        }
-        encode_changed_shapes(plan->verdicts, sheet, tiles_ch_data, npc_ch_data);
-        return run.picture_path != nullptr ? write_change_picture(run, *plan) : 0;
+    // A patch takes the sheet's place, keeping the changed shapes as the
+    // encoder reads them; the change picture takes it in turn, last.
+    if (run.patch_path != nullptr && write_patch(run, *plan) != 0) {
+        return 1;
     }
     encode_changed_shapes(plan->verdicts, sheet, tiles_ch_data, npc_ch_data);
     if (run.check) {
@@ -253,6 +248,9 @@ int write_changed_image(const settings& run, const char* output_path, change_pla
     }
     if (run.picture_path != nullptr && write_change_picture(run, *plan) != 0) {
         return 1;
+    }
+    if (run.patch_path != nullptr) {
+        return 0; // the patch is written instead of the image
     }
 
     if (path_exists(output_path)) {
