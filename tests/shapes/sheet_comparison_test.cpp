@@ -1,9 +1,7 @@
 // The sheet against the disk's shapes: which shapes a change writes, and
 // which it keeps as stored because the sheet shows them as an adjustment
 // drew them.
-#include "reference.h"
-
-#include "shapes/sheet_comparison.h"
+#include "random_disk.h"
 
 #include <algorithm>
 #include <functional>
@@ -13,33 +11,7 @@ namespace {
 
 using ref::bytes;
 
-// Random shape files, and the sheet the extractor makes of them under a set
-// of adjustments, which is the changer's sheet of an untouched extraction:
-// colours 0-7, and the mask (bit 3 of the NPC.CH pixels) merged in.
-struct disk_files {
-    bytes tiles = ref::random_bytes(tiles_ch_size, 31);
-    bytes npc = ref::random_bytes(npc_ch_size, 32);
-
-    shape_file_data data() const { return {tiles, npc}; }
-
-    bytes extracted(std::uint8_t set) const {
-        bytes sheet(sheet_bytes);
-        const int dungeon = (set & adjust_dungeon_grass) != 0 ? 1 : 0;
-        for (int n = 0; n < 256; ++n) {
-            decode_shape(ref::as_sheet(sheet), 0, n / 16, n % 16, tiles, 3, dungeon);
-            decode_shape(ref::as_sheet(sheet), 16, n / 16, n % 16, npc, 4, 0);
-        }
-        if ((set & adjust_water_remake) != 0) {
-            remake_water(ref::as_sheet(sheet));
-        }
-        if ((set & adjust_mirror_room) != 0) {
-            recolor_mirror_room(ref::as_sheet(sheet));
-        }
-        return sheet;
-    }
-};
-
-sheet_verdicts compared(const bytes& sheet, const disk_files& disk, bool tiles = true,
+sheet_verdicts compared(const bytes& sheet, const random_disk& disk, bool tiles = true,
                         bool npc = true) {
     bytes scratch(sheet_bytes, 0x5A);
     sheet_verdicts verdicts;
@@ -61,7 +33,7 @@ int count(const sheet_verdicts& verdicts, shape_verdict verdict) {
 // and the files come out as the disk holds them; a kept shape names the
 // smallest set of adjustments that draws it.
 TEST(compare_sheet_with_disk, an_untouched_sheet_changes_nothing_whatever_its_adjustments) {
-    const disk_files disk;
+    const random_disk disk;
     for (int set = 0; set < adjustment_set_count; ++set) {
         SCOPED_TRACE(adjustment_set_name(static_cast<std::uint8_t>(set)));
         bytes sheet = disk.extracted(static_cast<std::uint8_t>(set));
@@ -95,7 +67,7 @@ TEST(compare_sheet_with_disk, an_untouched_sheet_changes_nothing_whatever_its_ad
 // other; what the change does not compare, or cannot store, changes
 // nothing.
 TEST(compare_sheet_with_disk, a_shape_edited_in_one_pixel_is_changed_and_no_other) {
-    const disk_files disk;
+    const random_disk disk;
     struct edit {
         const char* what;
         std::uint8_t extracted_with;
@@ -152,7 +124,7 @@ TEST(compare_sheet_with_disk, a_shape_edited_in_one_pixel_is_changed_and_no_othe
 // Without a mask the fourth plane of every character shape is clear in the
 // sheet: the shapes that hold one on the disk are changed and lose it.
 TEST(compare_sheet_with_disk, without_a_mask_shapes_with_a_fourth_plane_are_changed) {
-    disk_files disk;
+    random_disk disk;
     // Shapes 0-9 without a fourth plane, the rest with one.
     for (int n = 0; n < 10; ++n) {
         std::fill_n(disk.npc.begin() + (n * 4 + 3) * 128, 128, 0);

@@ -1,6 +1,6 @@
 // Transparent pixels that keep the disk's: the planes each picture speaks
 // for, and a picture shorter than the sheet, read no further than its lines.
-#include "reference.h"
+#include "random_disk.h"
 
 #include "shapes/disk_under_transparency.h"
 
@@ -8,23 +8,6 @@ namespace kz {
 namespace {
 
 using ref::bytes;
-
-// A disk of random shapes, and its sheet as the extractor draws it plainly.
-struct disk_files {
-    bytes tiles = ref::random_bytes(tiles_ch_size, 41);
-    bytes npc = ref::random_bytes(npc_ch_size, 42);
-
-    shape_file_data data() const { return {tiles, npc}; }
-
-    bytes sheet() const {
-        bytes sheet(sheet_bytes);
-        for (int n = 0; n < 256; ++n) {
-            decode_shape(ref::as_sheet(sheet), 0, n / 16, n % 16, tiles, 3, 0);
-            decode_shape(ref::as_sheet(sheet), 16, n / 16, n % 16, npc, 4, 0);
-        }
-        return sheet;
-    }
-};
 
 std::size_t at(int shape, int x, int y) {
     return static_cast<std::size_t>(sheet_offset(shape / 16, shape % 16, y) + x);
@@ -46,8 +29,8 @@ class keep_disk : public ::testing::TestWithParam<keep_case> {};
 
 TEST_P(keep_disk, transparent_pixels_take_the_disk_bits_of_their_planes_only) {
     const keep_case& c = GetParam();
-    const disk_files disk;
-    const bytes stored = disk.sheet();
+    const random_disk disk;
+    const bytes stored = disk.extracted();
     // The edited sheet: every bit of every pixel the opposite of the disk's.
     bytes sheet(sheet_bytes);
     for (std::size_t i = 0; i < sheet.size(); ++i) {
