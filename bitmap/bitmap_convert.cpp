@@ -10,19 +10,11 @@
 
 #include "bitmap/bitmap.h"
 #include "bitmap/bitmap_slot.h"
+#include "bitmap/pixel_colours.h"
 #include "terminal/terminal.h"
 
 namespace kz {
 namespace {
-
-struct colour {
-    int red = 0;
-    int green = 0;
-    int blue = 0;
-};
-
-// A 1-bit source or target without a palette reads as black and white.
-constexpr std::array<std::uint8_t, 8> black_and_white{0, 0, 0, 0, 255, 255, 255, 0};
 
 struct pixel_format {
     bool valid = false;
@@ -51,39 +43,6 @@ pixel_format classify(int bit_count, const std::uint8_t* palette) {
         break;
     }
     return format;
-}
-
-// A source byte outside the palette is read the way the writer would store
-// it in a file: at 1 bit any non-zero byte is the set pixel, at 4 bits only
-// the low nibble counts. So the index never leaves the palette.
-int source_index(std::uint8_t value, int bit_count) {
-    if (bit_count == 1) {
-        return value != 0 ? 1 : 0;
-    }
-    if (bit_count == 4) {
-        return value & 0x0F;
-    }
-    return value;
-}
-
-colour entry_colour(const std::uint8_t* palette, int index) {
-    const std::uint8_t* entry = palette + static_cast<std::size_t>(index) * palette_entry_size;
-    return {entry[2], entry[1], entry[0]};
-}
-
-// 16-bit pixels are 5 bits each of blue (0-4), green (5-9) and red (10-14);
-// bit 15 is not used. Widening repeats the top bits so that 31 gives 255.
-int widen5(unsigned value) {
-    value &= 0x1F;
-    return static_cast<int>(value << 3 | value >> 2);
-}
-
-colour read_colour(const std::uint8_t* pixel, int bytes) {
-    if (bytes == 2) {
-        const unsigned value = get_le16(pixel);
-        return {widen5(value >> 10), widen5(value >> 5), widen5(value)};
-    }
-    return {pixel[2], pixel[1], pixel[0]};
 }
 
 void write_colour(std::uint8_t* pixel, int bytes, colour c) {

@@ -3,6 +3,7 @@
 #include "bitmap/colour_census.h"
 
 #include "bitmap/bitmap.h"
+#include "bitmap/pixel_colours.h"
 
 #include <algorithm>
 #include <new>
@@ -12,28 +13,8 @@
 namespace kz {
 namespace {
 
-// A 1-bit picture without a palette is black and white, as the conversion
-// reads it.
-constexpr std::array<std::uint8_t, 8> black_and_white{0, 0, 0, 0, 255, 255, 255, 0};
-
 std::uint32_t entry_rgb(const std::uint8_t* palette, int index) {
-    const std::uint8_t* entry = palette + static_cast<std::size_t>(index) * palette_entry_size;
-    return std::uint32_t{entry[2]} << 16 | std::uint32_t{entry[1]} << 8 | entry[0];
-}
-
-// 16-bit pixels hold 5 bits each of blue, green and red, widened as the
-// conversion widens them, so that 31 gives 255.
-std::uint32_t widen5(unsigned value) {
-    value &= 0x1F;
-    return value << 3 | value >> 2;
-}
-
-std::uint32_t pixel_rgb(const std::uint8_t* pixel, int bytes) {
-    if (bytes == 2) {
-        const unsigned value = get_le16(pixel);
-        return widen5(value >> 10) << 16 | widen5(value >> 5) << 8 | widen5(value);
-    }
-    return std::uint32_t{pixel[2]} << 16 | std::uint32_t{pixel[1]} << 8 | pixel[0];
+    return packed_rgb(entry_colour(palette, index));
 }
 
 // The target's colours, and the last one a pixel had, which most pixels
@@ -65,8 +46,7 @@ using colour_count = std::pair<std::uint32_t, std::uint32_t>; // rgb, pixels
 
 // An indexed picture: whether a pixel strays depends only on its index, so
 // the pixels are counted only when some entry strays. A byte beyond the
-// palette counts as the conversion reads it: at 1 bit any non-zero byte is
-// 1, at 4 bits the low nibble.
+// palette counts as the conversion reads it (source_index).
 void count_indexed(int bit_count, const std::uint8_t* palette, const std::uint8_t* pixels,
                    std::size_t count, std::span<const std::uint8_t> passed_over, colour_set& target,
                    std::vector<colour_count>* strays) {
@@ -86,9 +66,7 @@ void count_indexed(int bit_count, const std::uint8_t* palette, const std::uint8_
     }
     std::array<std::uint32_t, max_palette_entries> by_index{};
     for (int value = 0; value < 256; ++value) {
-        const int index = bit_count == 1   ? (value != 0 ? 1 : 0)
-                          : bit_count == 4 ? value & 0x0F
-                                           : value;
+        const int index = source_index(static_cast<std::uint8_t>(value), bit_count);
         by_index[static_cast<std::size_t>(index)] += by_byte[static_cast<std::size_t>(value)];
     }
     for (int i = 0; i < entries; ++i) {
@@ -106,7 +84,8 @@ void count_direct(int bytes, const std::uint8_t* pixels, std::size_t count,
         if (!passed_over.empty() && passed_over[i] != 0) {
             continue;
         }
-        const std::uint32_t rgb = pixel_rgb(pixels + i * static_cast<std::size_t>(bytes), bytes);
+        const std::uint32_t rgb =
+            packed_rgb(read_colour(pixels + i * static_cast<std::size_t>(bytes), bytes));
         if (!target.holds(rgb)) {
             colours.push_back(rgb);
         }
