@@ -5,6 +5,8 @@
 #include "disk/disk.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <limits>
 #include <span>
 #include <utility>
 #include <vector>
@@ -107,6 +109,16 @@ bool pattern_matches(const image_pattern& pattern, const char* name);
 // is only whether the file is a disk image), and hands on no disk.
 container_result recognise_container(std::span<const std::uint8_t> file, const char* path,
                                      const container_format** format, disk_receiver receiver);
+
+// The largest file the loader takes as an image, and so recognises as one.
+constexpr std::int64_t max_image_length = std::numeric_limits<std::int32_t>::max();
+
+// The whole file's bytes from a stream that stands at its start: mapped
+// where the system allows (a mapping costs only the pages that are used),
+// read whole otherwise; an empty file, or one larger than max_image_length,
+// fails. Each failure is reported with the file's path, unless it is null:
+// then the question is only whether the file can be read. 0 or -1.
+int take_file_content(std::FILE* stream, const char* path, file_content* content);
 
 // A layout of 1232 missing units, for a module to fill.
 disk_layout empty_layout();

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <string>
 
@@ -24,45 +23,12 @@ namespace {
 // later look-up inside the loaded bytes.
 constexpr std::int64_t min_disk_length = root_dir_end;
 
-constexpr std::int64_t max_image_length = std::numeric_limits<std::int32_t>::max();
-
 constexpr std::int64_t root_first_unit = root_dir_offset / disk_unit_size;
 constexpr std::int64_t root_end_unit = root_dir_end / disk_unit_size;
 
 int fail_load(disk_image* disk) {
     release_disk_image(disk);
     return -1;
-}
-
-// Reads the whole stream into the record's own buffer: its length from a
-// seek to the end, then one read of one item of that length, so that an
-// empty file reads no item and fails.
-int read_disk_stream(disk_image* disk, std::FILE* stream, const char* path) {
-    const std::int64_t end = seek_to_end(stream);
-    if (end < 0) {
-        print_message("seek error '%s' (SEEK_END)\n", path);
-        return -1;
-    }
-    if (end > max_image_length) {
-        print_message("disk image too large '%s'\n", path);
-        return -1;
-    }
-    if (std::fseek(stream, 0, SEEK_SET) != 0) {
-        print_message("seek error '%s' (SEEK_SET)\n", path);
-        return -1;
-    }
-    std::vector<std::uint8_t>& buffer = disk->content.buffer;
-    try {
-        buffer.resize(static_cast<std::size_t>(end));
-    } catch (const std::bad_alloc&) {
-        print_message("memory exhaust!\n");
-        return -1;
-    }
-    if (end == 0 || std::fread(buffer.data(), buffer.size(), 1, stream) != 1) {
-        print_message("read error '%s'\n", path);
-        return -1;
-    }
-    return 0;
 }
 
 // A stored unit's bytes: in the file, or among those appended to it.
@@ -244,17 +210,6 @@ void touch_files(const disk_image* disk, std::span<const char* const> wanted) {
     }
 }
 
-// The file's bytes in the record: mapped where the system allows (the
-// extractor looks at a fifth of the image and the changer changes less, and
-// a mapping costs only the pages that are used), read whole otherwise, with
-// the messages of each step.
-int take_image_bytes(disk_image* disk, std::FILE* stream, const char* path) {
-    if (map_file_content(stream, max_image_length, &disk->content)) {
-        return 0;
-    }
-    return read_disk_stream(disk, stream, path);
-}
-
 // The one disk to read: the file's container hands on its disks and the
 // search settles on one; a file that no container claims holds what the
 // pair has always read, the disk at its fixed offset.
@@ -310,7 +265,8 @@ int load_disk_stream(disk_image* disk, std::FILE* stream, const char* path,
     release_disk_image(disk);
     try {
         disk->path = path;
-        if (take_image_bytes(disk, stream, path) != 0 || find_disk(disk, disk_offset, wanted) != 0) {
+        if (take_file_content(stream, path, &disk->content) != 0 ||
+            find_disk(disk, disk_offset, wanted) != 0) {
             return fail_load(disk);
         }
     } catch (const std::bad_alloc&) {
@@ -363,6 +319,41 @@ void report_unreadable(const char* path, std::int64_t unit, sector_state state) 
         print_message("missing sector '%s' C=%d H=%d R=%d\n", path, id.cylinder, id.head, id.record);
         break;
     }
+}
+
+// The extractor looks at a fifth of the image and the changer changes less,
+// so a mapping is tried first. Read whole, the length comes from a seek to
+// the end, then one read of one item of that length, so that an empty file
+// reads no item and fails.
+int take_file_content(std::FILE* stream, const char* path, file_content* content) {
+    if (map_file_content(stream, max_image_length, content)) {
+        return 0;
+    }
+    const auto fail = [path](const char* format) {
+        if (path != nullptr) {
+            print_message(format, path);
+        }
+        return -1;
+    };
+    const std::int64_t end = seek_to_end(stream);
+    if (end < 0) {
+        return fail("seek error '%s' (SEEK_END)\n");
+    }
+    if (end > max_image_length) {
+        return fail("disk image too large '%s'\n");
+    }
+    if (std::fseek(stream, 0, SEEK_SET) != 0) {
+        return fail("seek error '%s' (SEEK_SET)\n");
+    }
+    try {
+        content->buffer.resize(static_cast<std::size_t>(end));
+    } catch (const std::bad_alloc&) {
+        return fail("memory exhaust!\n");
+    }
+    if (end == 0 || std::fread(content->buffer.data(), content->buffer.size(), 1, stream) != 1) {
+        return fail("read error '%s'\n");
+    }
+    return 0;
 }
 
 bool unit_readable(const disk_image* disk, std::int64_t unit, bool report) {

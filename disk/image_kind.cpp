@@ -11,14 +11,10 @@
 
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <new>
 
 namespace kz {
 namespace {
-
-// As the loader takes no larger file, it recognises none either.
-constexpr std::int64_t max_image_length = std::numeric_limits<std::int32_t>::max();
 
 // The FAT boot record's parameter block, where a boot sector begins.
 constexpr std::size_t boot_record_size = 64;
@@ -62,28 +58,6 @@ bool holds_fat12_boot_record(std::span<const std::uint8_t> file, std::int64_t at
     return (total - system_sectors) / cluster_sectors <= max_fat12_clusters;
 }
 
-// The file's bytes, as the loader takes them; false for a file that cannot
-// be read whole, which no loader would take for an image either.
-bool read_whole_file(const char* path, file_content* content) {
-    input_file stream = open_input_file(path);
-    if (!stream || !stream_can_seek(stream.get())) {
-        return false;
-    }
-    if (map_file_content(stream.get(), max_image_length, content)) {
-        return true;
-    }
-    const std::int64_t end = seek_to_end(stream.get());
-    if (end <= 0 || end > max_image_length || std::fseek(stream.get(), 0, SEEK_SET) != 0) {
-        return false;
-    }
-    try {
-        content->buffer.resize(static_cast<std::size_t>(end));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return std::fread(content->buffer.data(), content->buffer.size(), 1, stream.get()) == 1;
-}
-
 } // namespace
 
 bool holds_disk_image(const char* path) {
@@ -92,8 +66,11 @@ bool holds_disk_image(const char* path) {
     if (path == nullptr || !names_regular_file(path)) {
         return false;
     }
+    // The file's bytes as the loader takes them, quietly: a file that
+    // cannot be read whole is taken for no image, as the loader would.
     file_content content;
-    if (!read_whole_file(path, &content)) {
+    input_file stream = open_input_file(path);
+    if (!stream || take_file_content(stream.get(), nullptr, &content) != 0) {
         return false;
     }
     const std::span<const std::uint8_t> file = content_bytes(content);
