@@ -71,6 +71,7 @@ TEST(take_colour_census, counts_each_stray_colour_and_names_what_it_becomes) {
         bytes pixels;
         std::uint32_t stray;
         std::vector<shown> colours;
+        bytes passed_over = {}; // fully transparent pixels: they take no colour
     };
     const row rows[] = {
         {"indices of the sheet's own colours",
@@ -116,6 +117,34 @@ TEST(take_colour_census, counts_each_stray_colour_and_names_what_it_becomes) {
           {0x010101, 2, 0x000000},
           {0x808080, 2, 0xFFFFFF},
           {0xFF8000, 2, 0xFFFF00}}},
+        // 16-bit pixels widen five bits as the conversion does: 31 is 255,
+        // exactly white, while 16 is 132, a stray grey.
+        {"16-bit pixels", 2, 16, {}, {0xFF, 0x7F, 0x10, 0x42}, 1, {{0x848484, 1, 0xFFFFFF}}},
+        {"32-bit pixels ignore their fourth byte",
+         2,
+         32,
+         {},
+         {0, 0, 255, 0x12, 0, 0, 254, 0x34},
+         1,
+         {{0xFE0000, 1, 0xFF0000}}},
+        // A transparent pixel's stored colour is no stray; one opaque pixel
+        // of that colour still counts.
+        {"transparent indices passed over",
+         4,
+         8,
+         padded(entries({0x123456, 0x000000}), 256),
+         {0, 0, 0, 1},
+         1,
+         {{0x123456, 1, 0x000000}},
+         {1, 0, 1, 1}},
+        {"transparent colours passed over",
+         4,
+         24,
+         {},
+         bgr({0x123456, 0x654321, 0x654321, 0x000000}),
+         1,
+         {{0x654321, 1, 0x000000}},
+         {1, 0, 1, 1}},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -124,48 +153,11 @@ TEST(take_colour_census, counts_each_stray_colour_and_names_what_it_becomes) {
         census.stray_pixels = 99;
         ASSERT_EQ(take_colour_census(r.width, 1, r.bit_count,
                                      r.palette.empty() ? nullptr : r.palette.data(), r.pixels,
-                                     target.data(), 16, &census),
+                                     target.data(), 16, &census, r.passed_over),
                   0);
         EXPECT_EQ(census.stray_pixels, r.stray);
         EXPECT_EQ(shown_colours(census), r.colours);
     }
-}
-
-// 16-bit pixels widen five bits as the conversion does: 31 is 255, exactly
-// white, while 16 is 132, a stray grey; 32-bit pixels ignore their fourth
-// byte.
-TEST(take_colour_census, reads_16_and_32_bit_pixels_as_the_conversion_does) {
-    const bytes target = sheet_palette();
-    colour_census census;
-    const bytes sixteen = {0xFF, 0x7F, 0x10, 0x42}; // white; 16, 16, 16
-    ASSERT_EQ(take_colour_census(2, 1, 16, nullptr, sixteen, target.data(), 16, &census), 0);
-    EXPECT_EQ(shown_colours(census), (std::vector<shown>{{0x848484, 1, 0xFFFFFF}}));
-    const bytes thirty_two = {0, 0, 255, 0x12, 0, 0, 254, 0x34};
-    ASSERT_EQ(take_colour_census(2, 1, 32, nullptr, thirty_two, target.data(), 16, &census), 0);
-    EXPECT_EQ(shown_colours(census), (std::vector<shown>{{0xFE0000, 1, 0xFF0000}}));
-}
-
-// A fully transparent pixel takes no colour, so its stored colour is no
-// stray, indexed or direct; one opaque pixel of a colour still counts.
-TEST(take_colour_census, passes_over_transparent_pixels) {
-    const bytes target = sheet_palette();
-    const bytes passed_over = {1, 0, 1, 1};
-    const bytes palette = padded(entries({0x123456, 0x000000}), 256);
-    const bytes indices = {0, 0, 0, 1};
-    const bytes colours = bgr({0x123456, 0x654321, 0x654321, 0x000000});
-    colour_census census;
-    ASSERT_EQ(take_colour_census(4, 1, 8, palette.data(), indices, target.data(), 16, &census,
-                                 passed_over),
-              0);
-    EXPECT_EQ(census.stray_pixels, 1u);
-    EXPECT_EQ(shown_colours(census), (std::vector<shown>{{0x123456, 1, 0x000000}}));
-    ASSERT_EQ(
-        take_colour_census(4, 1, 24, nullptr, colours, target.data(), 16, &census, passed_over), 0);
-    EXPECT_EQ(census.stray_pixels, 1u);
-    EXPECT_EQ(shown_colours(census), (std::vector<shown>{{0x654321, 1, 0x000000}}));
-    EXPECT_EQ(
-        take_colour_census(4, 1, 24, nullptr, colours, target.data(), 16, &census, bytes{1, 0, 1}),
-        -1);
 }
 
 TEST(take_colour_census, refuses_pixels_that_do_not_hold_the_picture) {
@@ -176,6 +168,11 @@ TEST(take_colour_census, refuses_pixels_that_do_not_hold_the_picture) {
     EXPECT_EQ(take_colour_census(6, 1, 8, nullptr, pixels, target.data(), 16, &census), -1);
     EXPECT_EQ(take_colour_census(1, 1, 4, nullptr, pixels, target.data(), 16, &census), -1);
     EXPECT_EQ(take_colour_census(1, 1, 2, nullptr, pixels, target.data(), 16, &census), -1);
+    // Fewer transparency bytes than pixels.
+    const bytes two_colours(6, 0);
+    EXPECT_EQ(take_colour_census(2, 1, 24, nullptr, two_colours, target.data(), 16, &census,
+                                 bytes{1}),
+              -1);
     EXPECT_EQ(census.stray_pixels, 0u);
 }
 
