@@ -329,29 +329,40 @@ int take_file_content(std::FILE* stream, const char* path, file_content* content
     if (map_file_content(stream, max_image_length, content)) {
         return 0;
     }
-    const auto fail = [path](const char* format) {
-        if (path != nullptr) {
-            print_message(format, path);
-        }
-        return -1;
-    };
+    // Messages only for a caller that names the file.
+    const bool report = path != nullptr;
     const std::int64_t end = seek_to_end(stream);
     if (end < 0) {
-        return fail("seek error '%s' (SEEK_END)\n");
+        if (report) {
+            print_message("seek error '%s' (SEEK_END)\n", path);
+        }
+        return -1;
     }
     if (end > max_image_length) {
-        return fail("disk image too large '%s'\n");
+        if (report) {
+            print_message("disk image too large '%s'\n", path);
+        }
+        return -1;
     }
     if (std::fseek(stream, 0, SEEK_SET) != 0) {
-        return fail("seek error '%s' (SEEK_SET)\n");
+        if (report) {
+            print_message("seek error '%s' (SEEK_SET)\n", path);
+        }
+        return -1;
     }
     try {
         content->buffer.resize(static_cast<std::size_t>(end));
     } catch (const std::bad_alloc&) {
-        return fail("memory exhaust!\n");
+        if (report) {
+            print_message("memory exhaust!\n");
+        }
+        return -1;
     }
     if (end == 0 || std::fread(content->buffer.data(), content->buffer.size(), 1, stream) != 1) {
-        return fail("read error '%s'\n");
+        if (report) {
+            print_message("read error '%s'\n", path);
+        }
+        return -1;
     }
     return 0;
 }
